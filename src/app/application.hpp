@@ -1,0 +1,59 @@
+// The application object: the option block and the image set for the whole
+// run, the command line, the per-file loop and the output stage.
+#ifndef ZARN_APP_APPLICATION_HPP
+#define ZARN_APP_APPLICATION_HPP
+
+#include <string>
+
+#include <lumo/details/array_2d/array_2d>
+
+#include "app/options.hpp"
+
+namespace lumo::zarn {
+
+class application {
+public:
+    using real = double;
+
+    application() { opts.feature_pool = &images.features; }
+
+    // Builds the application, runs it and returns the exit status.
+    static int main(int argc, char** argv);
+    void run(int argc, char** argv);
+
+    // Command line.
+    [[noreturn]] static void usage();
+    [[noreturn]] static void error_exit(const std::string& message);
+    bool parse_options(int argc, char** argv);
+    void validate_options();
+
+    // Preset and synthetic samples.
+    void apply_hardcoded_options();
+    void run_sample();
+    bool draw_sample(const std::string& name);
+
+    // Per-file loop and output stage.
+    void process_files();
+    void process_files(image_set<real>& set);
+    void process_file(const std::string& name);
+    void process_single(const std::string& name);
+    bool accept_file(const std::string& name) const;
+    void output_results();
+    std::string output_name(const std::string& suffix, const std::string& extension);
+    std::string output_name(size_t index, const std::string& extension);
+    void output_image(const lumo::image<unsigned char>& canvas, size_t index);
+    void output_map(const lumo::array_2d<real>& map, size_t index);
+    void output_distance(const lumo::array_2d<real>& map, const lumo::image<unsigned char>& canvas,
+                         bool primal);
+
+    // Feature text and descriptors.
+    void save_features();
+    void feature_geometry();
+
+    image_set<real> images;
+    options<real> opts;
+};
+
+}  // namespace lumo::zarn
+
+#endif
