@@ -272,6 +272,13 @@ struct options {
     }
 };
 
+// The eight result kinds, by index: file suffixes ("dist", "med", "udist",
+// "umed", "uboth", "part", "feat", "desc") and window titles; and the
+// extension of the feature text file. Filled before main runs.
+extern const lumo::array<std::string> output_suffixes;
+extern const lumo::array<std::string> window_titles;
+extern const std::string feature_extension;
+
 // The current image and every result computed from it.
 template <typename T>
 struct image_set {

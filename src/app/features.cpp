@@ -1,0 +1,146 @@
+// The feature text file of the current image and, with -de, the run of the
+// descriptor extraction executable on it.
+#include "app/features.hpp"
+
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iostream>
+
+#include "app/application.hpp"
+#include "app/files.hpp"
+
+namespace lumo::zarn {
+
+namespace {
+
+double elapsed_ms(const timeval& start, const timeval& stop) {
+    long seconds = stop.tv_sec - start.tv_sec;
+    long micros = stop.tv_usec - start.tv_usec;
+    if (micros < 0) {
+        --seconds;
+        micros += 1000000;
+    }
+    return static_cast<double>(seconds) * 1000.0 + static_cast<double>(micros) * 0.001;
+}
+
+// A failure while writing or closing would leave a truncated file behind for
+// the descriptor executable: both are checked.
+void write_feature_file(const std::string& path, feature_set<double>& features,
+                        std::uint32_t format) {
+    std::ofstream out(path, std::ios::out | std::ios::trunc);
+    if (!out) application::error_exit("Cannot open output file " + path + " !");
+    if (format == 0)
+        write_features_axes(out, features);
+    else if (format == 1)
+        write_features_covariance(out, features);
+    else
+        write_features_inverse_covariance(out, features);
+    out.flush();
+    const bool written = static_cast<bool>(out);
+    out.close();
+    if (!written || !out) application::error_exit("Cannot open output file " + path + " !");
+}
+
+}  // namespace
+
+template <typename T>
+void compute_feature_axes(feature_type<T>& f) {
+    const T a = f.a, b = f.b, c = f.c;
+    const T r = std::sqrt((a - c) * (a - c) + 4 * (b * b));
+    const T l1 = (a + c + r) * T(0.5);
+    const T l2 = (a + c - r) * T(0.5);
+    f.major = std::sqrt(l1);
+    // Rounding can make l2 slightly negative for a thin ellipse.
+    f.minor = std::sqrt(std::max(l2, T(0)));
+    f.angle = std::atan2(a - l1, b);
+}
+
+template <typename T>
+void write_features_axes(std::ostream& out, feature_set<T>& features) {
+    for (size_t k = 0; k < features.count; ++k) {
+        feature_type<T>& f = features.records[k];
+        compute_feature_axes(f);
+        out << f.x << " " << f.y << " " << f.major << " " << f.minor << " " << f.angle << "\n";
+    }
+}
+
+template <typename T>
+void write_features_covariance(std::ostream& out, feature_set<T>& features) {
+    for (size_t k = 0; k < features.count; ++k) {
+        const feature_type<T>& f = features.records[k];
+        out << f.x << " " << f.y << " " << f.a << " " << f.b << " " << f.c << "\n";
+    }
+}
+
+template <typename T>
+void write_features_inverse_covariance(std::ostream& out, feature_set<T>& features) {
+    out << "0" << "\n" << features.count << "\n";
+    for (size_t k = 0; k < features.count; ++k) {
+        feature_type<T>& f = features.records[k];
+        const T d = f.determinant;
+        f.inv_a = f.c / d;
+        f.inv_b = -f.b / d;
+        f.inv_c = f.a / d;
+        out << f.x << " " << f.y << " " << f.inv_a << " " << f.inv_b << " " << f.inv_c << "\n";
+    }
+}
+
+template void compute_feature_axes(feature_type<double>&);
+template void write_features_axes(std::ostream&, feature_set<double>&);
+template void write_features_covariance(std::ostream&, feature_set<double>&);
+template void write_features_inverse_covariance(std::ostream&, feature_set<double>&);
+
+std::string quiet_suffix() { return " > /dev/null 2>&1"; }
+
+std::string shell_quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char ch : text) {
+        if (ch == '\'')
+            quoted += "'\\''";
+        else
+            quoted += ch;
+    }
+    return quoted + "'";
+}
+
+std::string descriptor_command(const std::string& image, const std::string& features,
+                               const std::string& descriptors) {
+    return "qev -i " + shell_quote(image) + " -sift -p1 " + shell_quote(features) + " -o1 " +
+           shell_quote(descriptors) + quiet_suffix();
+}
+
+void application::feature_geometry() {
+    feature_set<real>& features = images.features;
+    for (size_t k = 0; k < features.count; ++k) compute_feature_axes(features.records[k]);
+}
+
+void application::save_features() {
+    const std::string path = output_name(output_suffixes[6], feature_extension);
+    write_feature_file(path, images.features, opts.features.format);
+    if (!opts.commands.descriptors) return;
+
+    timeval start;
+    gettimeofday(&start, nullptr);
+    const std::string descriptors = output_name(output_suffixes[7], feature_extension);
+    const std::string image = opts.files.input_folder + opts.program.file_name;
+    if (!run_command(descriptor_command(image, path, descriptors))) {
+        std::cout << std::endl;
+        error_exit("Cannot run the descriptor extraction executable qev/qev.exe !");
+    }
+    // Without -f the feature file was only the executable's input.
+    if (!opts.commands.features && !remove_file(path))
+        error_exit("Cannot delete intermediate file " + path + " !");
+    remove_file(descriptors + ".params");  // the executable may not leave one
+    timeval stop;
+    gettimeofday(&stop, nullptr);
+    const double t = elapsed_ms(start, stop);
+    if (opts.program.timing)
+        std::cout << std::endl << "[ Descriptor extraction" << ": " << t << " ms" << " ]" << std::endl << std::endl;
+    else
+        std::cout << "  [descriptors" << ": " << t << " ms" << "]" << std::endl;
+}
+
+}  // namespace lumo::zarn

@@ -1,0 +1,43 @@
+// Feature text files (three formats) and the descriptor extraction command.
+#ifndef ZARN_APP_FEATURES_HPP
+#define ZARN_APP_FEATURES_HPP
+
+#include <ostream>
+#include <string>
+
+#include "app/options.hpp"
+
+namespace lumo::zarn {
+
+// Major axis sqrt(l1), minor axis sqrt(max(l2, 0)) and angle atan2(a - l1, b)
+// from the eigenvalues l1 >= l2 of the covariance [a b; b c].
+template <typename T>
+void compute_feature_axes(feature_type<T>& f);
+
+// One line per feature (records 0 .. count - 1), numbers in the stream's
+// default format (%g, six significant digits), separated by one space.
+// Axes: x y major minor angle (stored into the records first).
+template <typename T>
+void write_features_axes(std::ostream& out, feature_set<T>& features);
+// Covariance: x y a b c.
+template <typename T>
+void write_features_covariance(std::ostream& out, feature_set<T>& features);
+// Inverse covariance: "0", the count, then x y c/d -b/d a/d per feature (the
+// three values stored into the records first).
+template <typename T>
+void write_features_inverse_covariance(std::ostream& out, feature_set<T>& features);
+
+// Discards the executable's standard output and errors.
+std::string quiet_suffix();
+
+// The text in single quotes for the shell; a quote inside becomes '\''.
+std::string shell_quote(const std::string& text);
+
+// "qev -i <image> -sift -p1 <features> -o1 <descriptors>" with every path
+// quoted, then the quiet suffix.
+std::string descriptor_command(const std::string& image, const std::string& features,
+                               const std::string& descriptors);
+
+}  // namespace lumo::zarn
+
+#endif

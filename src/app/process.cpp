@@ -1,0 +1,144 @@
+// The per-file loop, the earlier-output filter and output naming.
+#include <sys/time.h>
+
+#include <initializer_list>
+#include <iostream>
+#include <string>
+
+#include <lumo/details/image/bridge.hpp>
+
+#include "app/application.hpp"
+#include "app/files.hpp"
+#include "pipeline/run.hpp"
+
+namespace lumo::zarn {
+
+namespace {
+
+lumo::array<std::string> make_table(std::initializer_list<const char*> names) {
+    lumo::array<std::string> t(names.size());
+    size_t i = 0;
+    for (const char* n : names) t[i++] = n;
+    return t;
+}
+
+// The base name of outputs when no file name is set (synthetic samples).
+const std::string sample_base = "zarn.png";
+// Outputs of an input without an extension take this one.
+const std::string default_extension = ".png";
+
+double elapsed_ms(const timeval& start, const timeval& stop) {
+    long seconds = stop.tv_sec - start.tv_sec;
+    long micros = stop.tv_usec - start.tv_usec;
+    if (micros < 0) {
+        --seconds;
+        micros += 1000000;
+    }
+    return static_cast<double>(seconds) * 1000.0 + static_cast<double>(micros) * 0.001;
+}
+
+// The name without the extension of its last path component.
+std::string stem_of(const std::string& name) {
+    const std::string::size_type dot = extension_position(name);
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+bool ends_with(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+const lumo::array<std::string> output_suffixes =
+    make_table({"dist", "med", "udist", "umed", "uboth", "part", "feat", "desc"});
+const lumo::array<std::string> window_titles =
+    make_table({"distance", "medial", "dual distance", "dual medial", "primal & dual medial",
+                "partition", "features", "descriptors"});
+const std::string feature_extension = ".txt";
+
+void application::process_files() { process_files(images); }
+
+void application::process_files(image_set<real>& set) {
+    // A sample drawn into the input slot is processed once, without a name.
+    if (!set.input.empty()) {
+        process_file("");
+        return;
+    }
+    const size_t n = opts.files.files.size();
+    for (size_t i = 0; i < n; ++i) process_file(opts.files.files[i]);
+}
+
+void application::process_single(const std::string& name) {
+    opts.files.files.assign(1, name);
+    process_files(images);
+}
+
+void application::process_file(const std::string& name) {
+    const bool timing = opts.program.timing;
+    opts.program.file_name = name;
+    if (!name.empty()) {
+        if (timing) std::cout << std::endl << "-> ";
+        std::cout << name << ": ";
+        if (!opts.files.repeat && !accept_file(name)) {
+            std::cout << "ignored" << std::endl;
+            return;
+        }
+        if (!lumo::load_image(images.input, opts.files.input_folder + name)) {
+            std::cout << "cannot open file!" << std::endl;
+            return;
+        }
+        if (timing) std::cout << std::endl;
+    }
+
+    timeval start{};
+    if (timing)
+        std::cout << std::endl;
+    else
+        gettimeofday(&start, nullptr);
+
+    if (opts.program.debug)
+        run_image_pipeline<true, real>(images, opts);
+    else
+        run_image_pipeline<false, real>(images, opts);
+
+    if (!timing) {
+        timeval stop{};
+        gettimeofday(&stop, nullptr);
+        std::cout << "done in " << elapsed_ms(start, stop) << " ms";
+        // In disk mode the descriptor time finishes the line.
+        if (opts.program.view || !opts.commands.descriptors) std::cout << std::endl;
+    }
+    output_results();
+}
+
+bool application::accept_file(const std::string& name) const {
+    if (name.empty()) return false;
+    const std::string stem = stem_of(name);
+    for (size_t i = 0; i < output_suffixes.length(); ++i)
+        if (ends_with(stem, output_suffixes[i])) return false;
+    return true;
+}
+
+std::string application::output_name(const std::string& suffix, const std::string& extension) {
+    const std::string& name = opts.program.file_name;
+    const std::string& base = name.empty() ? sample_base : name;
+    // The extension is searched in the last component: "photos.v2/cat" has none.
+    const std::string::size_type dot = extension_position(base);
+    const std::string stem = dot == std::string::npos ? base : base.substr(0, dot);
+    std::string ext = extension;
+    if (ext.empty()) ext = dot == std::string::npos ? default_extension : base.substr(dot);
+
+    const std::string path = opts.files.output_folder + stem + "_" + suffix + ext;
+    std::string folder;
+    if (!make_dir_recursive(path, folder)) {
+        strip_trailing_slashes(folder);
+        error_exit("Could not create directory " + folder + " !");
+    }
+    return path;
+}
+
+std::string application::output_name(size_t index, const std::string& extension) {
+    return output_name(output_suffixes[index], extension);
+}
+
+}  // namespace lumo::zarn

@@ -1,2 +1,0 @@
-// Placeholder until the image bridge lands; deleted then.
-namespace lumo { void bridge_pending() {} }

@@ -1,0 +1,74 @@
+// Showing images in windows that wait for a key, and window titles.
+#include <exception>
+
+#include <opencv2/highgui.hpp>
+
+#include <lumo/details/image/bridge.hpp>
+#include <lumo/exception.hpp>
+
+#include "display.hpp"
+#include "ipl.hpp"
+
+namespace lumo {
+namespace {
+
+void destroy_quietly(const char* title) {
+    try {
+        cv::destroyWindow(title);
+    } catch (const std::exception&) {
+    }
+}
+
+// One auto-size window, open until any key is pressed. Failures of the
+// window calls are not reported; they only must not end the process.
+template <typename T>
+void show_window(const image<T>& im, const char* title) {
+    bridge::require_display();
+    cv::Mat m;
+    try {
+        m = to_ipl(im);
+    } catch (const exception&) {
+        return;  // a shape OpenCV cannot hold
+    }
+    try {
+        cv::namedWindow(title, cv::WINDOW_AUTOSIZE);
+        cv::imshow(title, m);
+        cv::waitKey(0);
+    } catch (const std::exception&) {
+    }
+    destroy_quietly(title);
+}
+
+}  // namespace
+
+void show_image(const image<unsigned char>& im, const char* title) { show_window(im, title); }
+void show_image(const image<float>& im, const char* title) { show_window(im, title); }
+void show_image(const image<double>& im, const char* title) { show_window(im, title); }
+
+void show_image_titled(const image<unsigned char>& im, const std::string& name, const std::string& title) {
+    show_image(im, window_title(name, title).c_str());
+}
+
+void show_array(const array_2d<unsigned char>& a, const std::string& title) {
+    image<unsigned char> im;
+    array_to_image(a, im);
+    show_image(im, title.c_str());
+}
+
+void bool_to_image(const array_2d<bool>& a, const std::string& title) {
+    array_2d<unsigned char> bytes(a.size());
+    const bool* src = a.raw();
+    unsigned char* dst = bytes.raw();
+    for (size_t i = 0; i < a.length(); ++i) dst[i] = src[i] ? 255 : 0;
+    show_array(bytes, title);
+}
+
+std::string window_title(const std::string& name, const std::string& title) {
+    std::string s;
+    if (!name.empty()) s += name + " ";
+    if (!title.empty()) s += "[" + title + "] ";
+    if (!s.empty()) s += "-- ";
+    return s + "zarn";
+}
+
+}  // namespace lumo

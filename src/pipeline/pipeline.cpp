@@ -1,0 +1,286 @@
+#include "pipeline/pipeline.hpp"
+
+#include <iostream>
+#include <limits>
+
+#include "distance/run_distance.hpp"
+#include "pipeline/padding.hpp"
+
+namespace lumo::zarn {
+
+namespace {
+
+// Distance and marker tests shared by the degenerate check and the
+// extraction, so that a constant and a computed input fill the same slots.
+template <typename T>
+bool distance_slot_wanted(const options<T>& o) {
+    return o.commands.distance_wanted() || o.medial.times_distance ||
+           o.program.overlay_distance();
+}
+
+template <typename T>
+bool marker_slot_wanted(const options<T>& o) {
+    return o.commands.medial_wanted() || o.partition.show_medial;
+}
+
+// Partition labels and feature cover are drawn only in view mode or with -fi.
+template <typename T>
+bool feature_images_wanted(const options<T>& o) {
+    return o.program.view || o.features.feature_image;
+}
+
+}  // namespace
+
+template <bool debug, typename T>
+image_pipeline<debug, T>::image_pipeline(options<T>& opts) : opts_(opts) {
+    base.self = this;
+    base.nodes = &nodes;
+    base.opts = &opts;
+}
+
+template <bool debug, typename T>
+double image_pipeline<debug, T>::run(image_set<T>& images) {
+    if (!opts_.commands.any_command()) return 0;
+    timer.enabled = opts_.program.timing;
+    timer.restart();
+
+    if (check_degenerate(images)) return timer.total;
+    timer.lap("Degenerate case check:");
+    timer.restart();
+
+    allocate_input(images.input);
+    timer.lap("Input image allocation, pad & copy:");
+    timer.restart();
+
+    initial_allocations();
+    timer.lap("Initial allocations:");
+    timer.rule('-');
+
+    const bool geodesic = opts_.program.weighted && opts_.distance.geodesic_length(nodes.size()) > 0;
+    if (geodesic)
+        compute_geodesic();
+    else
+        compute_plain();
+
+    timer.restart();
+    write_overlay(images.gradient);
+    write_outputs(images.distance, images.medial, images.residue);
+    timer.lap("Output image allocation, pad & copy:");
+
+    if (opts_.commands.partition_like()) {
+        dual_transform();
+        compute_partition(images.features);
+        timer.restart();
+        write_partition_outputs(images.features, images.labels, images.feature_cover);
+        timer.lap("Output image allocation, pad & copy:");
+    } else if (opts_.commands.dual_wanted()) {
+        dual_transform();
+        enter_dual_mode();
+        compute_plain();
+        timer.restart();
+        write_outputs(images.dual_distance, images.dual_medial, images.dual_residue);
+        timer.lap("Output image allocation, pad & copy:");
+        leave_dual_mode();
+    }
+
+    if (timer.enabled) timer.report("Total:", timer.total);
+    return timer.rule('=');
+}
+
+template <bool debug, typename T>
+bool image_pipeline<debug, T>::check_degenerate(image_set<T>& images) {
+    const lumo::array_2d<unsigned char>& input = images.input;
+    unsigned char lowest = input[0], highest = input[0];
+    const unsigned char* p = input.raw();
+    for (const unsigned char* e = p + input.length(); p != e; ++p) {
+        if (*p < lowest) lowest = *p;
+        if (*p > highest) highest = *p;
+    }
+    if (lowest != highest) return false;
+
+    if (timer.enabled) std::cout << "Degenerate case: input is constant!" << std::endl;
+
+    const lumo::size_array& sizes = input.size();
+    const T infinity = std::numeric_limits<T>::infinity();
+    auto trivial = [&](lumo::array_2d<T>& distance, lumo::array_2d<unsigned char>& marker,
+                       lumo::array_2d<T>& residue) {
+        if (distance_slot_wanted(opts_)) distance.resize(sizes, infinity);
+        if (marker_slot_wanted(opts_)) {
+            marker.resize(sizes, static_cast<unsigned char>(0));
+            if (opts_.medial.times_residue) residue.resize(sizes, T(0));
+        }
+    };
+    trivial(images.distance, images.medial, images.residue);
+    if (opts_.commands.dual_wanted()) {
+        enter_dual_mode();
+        trivial(images.dual_distance, images.dual_medial, images.dual_residue);
+        leave_dual_mode();
+    }
+    if (opts_.program.overlay_gradient()) images.gradient.resize(sizes, static_cast<unsigned char>(0));
+
+    if (!opts_.commands.features) {
+        if (opts_.commands.partition && !opts_.commands.descriptors)
+            images.labels.resize(sizes, size_t(0));
+    } else if (feature_images_wanted(opts_)) {
+        if (opts_.features.show_fine_partition) images.labels.resize(sizes, size_t(0));
+        if (opts_.features.show_cover)
+            images.feature_cover.resize(sizes, static_cast<unsigned char>(0));
+    }
+    // A constant image has no features; none may be left from an earlier image.
+    images.features.count = 0;
+    return true;
+}
+
+template <bool debug, typename T>
+void image_pipeline<debug, T>::allocate_input(const lumo::array_2d<unsigned char>& input) {
+    pad_image(input, padded_input, pipeline_border);
+}
+
+template <bool debug, typename T>
+void image_pipeline<debug, T>::initial_allocations() {
+    nodes.resize(padded_input.size());
+    base.set_grid(&nodes);
+    // Every field gets a defined value, so that no stage can read garbage.
+    const T infinity = std::numeric_limits<T>::infinity();
+    node* n = nodes.raw();
+    for (size_t i = 0, count = nodes.length(); i < count; ++i, ++n) {
+        n->index = i;
+        n->state = status();
+        n->kind = status();
+        n->kind_backup = status();
+        n->generator = nullptr;
+        n->value = 0;
+        n->vertex = nullptr;
+        n->distance = infinity;
+        n->marker = 0;
+        n->bucket = 0;
+        n->geodesic_distance = 0;
+        n->length_position = nullptr;
+        n->component = nullptr;
+        n->label = 0;
+        n->cover = 0;
+        n->residue = 0;
+    }
+    medial_done = false;
+    partition_done = false;
+}
+
+// The boundary graph and the medial axis follow the distance here once they
+// exist; until then both sequences end with the distance stage.
+template <bool debug, typename T>
+void image_pipeline<debug, T>::compute_plain() {
+    timer.total += run_distance_stage<debug, T>(nodes, opts_, padded_input, gradient);
+}
+
+template <bool debug, typename T>
+void image_pipeline<debug, T>::compute_geodesic() {
+    timer.total += run_distance_stage<debug, T>(nodes, opts_, padded_input, gradient);
+}
+
+// The dual distance over the negated heights; the partition stages that
+// bracket it are not built yet.
+template <bool debug, typename T>
+void image_pipeline<debug, T>::compute_partition(feature_set<T>&) {
+    enter_dual_mode();
+    timer.total += run_distance_stage<debug, T>(nodes, opts_, padded_input, gradient);
+    leave_dual_mode();
+}
+
+template <bool debug, typename T>
+void image_pipeline<debug, T>::write_overlay(lumo::array_2d<unsigned char>& overlay) {
+    if (opts_.program.overlay_gradient()) unpad_image(gradient, overlay, pipeline_border);
+}
+
+template <bool debug, typename T>
+void image_pipeline<debug, T>::write_outputs(lumo::array_2d<T>& distance,
+                                             lumo::array_2d<unsigned char>& marker,
+                                             lumo::array_2d<T>& residue) {
+    if (distance_slot_wanted(opts_))
+        extract_node_field(nodes, &node::distance, distance, pipeline_border);
+    if (!medial_done || !marker_slot_wanted(opts_)) return;
+    extract_node_field(nodes, &node::marker, marker, pipeline_border);
+    if (opts_.medial.times_residue)
+        extract_node_field(nodes, &node::residue, residue, pipeline_border);
+}
+
+template <bool debug, typename T>
+void image_pipeline<debug, T>::write_partition_outputs(feature_set<T>& features,
+                                                       lumo::array_2d<size_t>& labels,
+                                                       lumo::array_2d<unsigned char>& cover) {
+    const command_options& c = opts_.commands;
+    // Without a partition stage there are no features of this image.
+    if (!partition_done) {
+        features.count = 0;
+        return;
+    }
+    if (!c.features_wanted()) {
+        if (c.partition) extract_node_field(nodes, &node::label, labels, pipeline_border);
+        return;
+    }
+    const T b = static_cast<T>(pipeline_border);
+    for (size_t k = 0; k < features.count; ++k) {
+        features.records[k].x -= b;
+        features.records[k].y -= b;
+    }
+    if (!c.features || !feature_images_wanted(opts_)) return;
+    if (opts_.features.show_fine_partition)
+        extract_node_field(nodes, &node::label, labels, pipeline_border);
+    if (opts_.features.show_cover)
+        extract_node_field(nodes, &node::cover, cover, pipeline_border);
+}
+
+template <bool debug, typename T>
+void image_pipeline<debug, T>::apply_dual_boundary_condition() {
+    set_frame_member(nodes, &node::kind, 2, status(second_ring));
+    set_frame_member(nodes, &node::kind, 1, status(border));
+}
+
+// Seeds of the dual distance (the image boundary ring and the primal medial
+// axis) become low ground; everything else is out of reach.
+template <bool debug, typename T>
+void image_pipeline<debug, T>::negate_height() {
+    const T ceiling = opts_.distance.ceiling;
+    const T infinity = std::numeric_limits<T>::infinity();
+    node* n = nodes.raw();
+    for (node* e = n + nodes.length(); n != e; ++n)
+        n->value = (n->kind & second_ring) || (n->kind & medial) ? ceiling - n->distance : infinity;
+}
+
+template <bool debug, typename T>
+double image_pipeline<debug, T>::dual_transform() {
+    if (timer.enabled) timer.report("Sub-total:", timer.total);
+    timer.rule('=');
+    timer.restart();
+    apply_dual_boundary_condition();
+    timer.lap("Dual transform -- image boundary condition:");
+    timer.restart();
+    negate_height();
+    timer.lap("Dual transform -- height / distance negation:");
+    return timer.rule('-');
+}
+
+template <bool debug, typename T>
+void image_pipeline<debug, T>::enter_dual_mode() {
+    saved_weighted = opts_.program.weighted;
+    opts_.program.weighted = true;
+    opts_.commands.primal = false;
+}
+
+template <bool debug, typename T>
+void image_pipeline<debug, T>::leave_dual_mode() {
+    opts_.commands.primal = true;
+    opts_.program.weighted = saved_weighted;
+}
+
+template <bool debug, typename T>
+double run_image_pipeline(image_set<T>& images, options<T>& opts) {
+    image_pipeline<debug, T> pipeline(opts);
+    return pipeline.run(images);
+}
+
+template class image_pipeline<false, double>;
+template class image_pipeline<true, double>;
+template double run_image_pipeline<false, double>(image_set<double>&, options<double>&);
+template double run_image_pipeline<true, double>(image_set<double>&, options<double>&);
+
+}  // namespace lumo::zarn

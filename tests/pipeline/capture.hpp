@@ -1,0 +1,31 @@
+// Captures what a piece of code writes to std::cout, split into lines.
+#ifndef ZARN_TESTS_PIPELINE_CAPTURE_HPP
+#define ZARN_TESTS_PIPELINE_CAPTURE_HPP
+
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace zarn_test {
+
+class cout_capture {
+public:
+    cout_capture() : old_(std::cout.rdbuf(buffer_.rdbuf())) {}
+    ~cout_capture() { std::cout.rdbuf(old_); }
+    std::string text() const { return buffer_.str(); }
+    std::vector<std::string> lines() const {
+        std::vector<std::string> out;
+        std::istringstream in(buffer_.str());
+        for (std::string line; std::getline(in, line);) out.push_back(line);
+        return out;
+    }
+
+private:
+    std::ostringstream buffer_;
+    std::streambuf* old_;
+};
+
+}  // namespace zarn_test
+
+#endif
