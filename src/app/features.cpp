@@ -10,21 +10,12 @@
 #include <iostream>
 
 #include "app/application.hpp"
+#include "pipeline/stage_timer.hpp"
 #include "app/files.hpp"
 
 namespace lumo::zarn {
 
 namespace {
-
-double elapsed_ms(const timeval& start, const timeval& stop) {
-    long seconds = stop.tv_sec - start.tv_sec;
-    long micros = stop.tv_usec - start.tv_usec;
-    if (micros < 0) {
-        --seconds;
-        micros += 1000000;
-    }
-    return static_cast<double>(seconds) * 1000.0 + static_cast<double>(micros) * 0.001;
-}
 
 // A failure while writing or closing would leave a truncated file behind for
 // the descriptor executable: both are checked.

@@ -8,6 +8,7 @@
 #include <lumo/details/image/bridge.hpp>
 
 #include "app/application.hpp"
+#include "pipeline/stage_timer.hpp"
 #include "app/files.hpp"
 #include "pipeline/run.hpp"
 
@@ -26,16 +27,6 @@ lumo::array<std::string> make_table(std::initializer_list<const char*> names) {
 const std::string sample_base = "zarn.png";
 // Outputs of an input without an extension take this one.
 const std::string default_extension = ".png";
-
-double elapsed_ms(const timeval& start, const timeval& stop) {
-    long seconds = stop.tv_sec - start.tv_sec;
-    long micros = stop.tv_usec - start.tv_usec;
-    if (micros < 0) {
-        --seconds;
-        micros += 1000000;
-    }
-    return static_cast<double>(seconds) * 1000.0 + static_cast<double>(micros) * 0.001;
-}
 
 // The name without the extension of its last path component.
 std::string stem_of(const std::string& name) {

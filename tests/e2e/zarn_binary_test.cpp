@@ -349,25 +349,6 @@ TEST(ZarnBinary, IsocontoursSawTooth) {
 
 // Under a display (the CI runs the tests under xvfb-run): the distance is
 // shown in a window titled after the file, and a key closes it.
-TEST(ZarnBinary, ViewModeShowsTheDistanceAndWaitsForAKey) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no DISPLAY";
-    temp_folder t;
-    copy_data("coins.png", t / "coins.png");
-    const std::string title = "^coins\\.png \\[distance\\] -- zarn$";
-    const std::string script =
-        "cd " + quote(t.path()) + " && ( timeout 60 " + quote(binary) +
-        " -v -d coins.png > out.txt; echo $? > rc.txt ) & "
-        "timeout 30 xdotool search --sync --name " + quote(title) +
-        " windowfocus --sync key space; x=$?; wait; exit $x";
-    const run_result r = run(script);
-    EXPECT_EQ(r.status, 0) << "the window did not appear or take the key";
-    const run_result rc = run("cat " + quote(t / "rc.txt"));
-    EXPECT_EQ(rc.out, "0\n");
-    const run_result out = run("cat " + quote(t / "out.txt"));
-    EXPECT_TRUE(matches(out.out, "coins\\.png: done in " + ms + "\n")) << out.out;
-    EXPECT_FALSE(exists(t / "coins_dist.png"));  // shown, not saved
-}
-
 TEST(ZarnBinary, BinaryInputOverlayShowsTheForegroundAtFullValue) {
     temp_folder t;
     const cv::Mat mask = cv::imread(data + "/horse_mask.png", cv::IMREAD_GRAYSCALE);

@@ -1,0 +1,67 @@
+// Runs the built binary in view mode under the test's X display and presses a
+// key in every window it opens, recording the window titles in order.
+#ifndef ZARN_TESTS_E2E_VIEW_HARNESS_HPP
+#define ZARN_TESTS_E2E_VIEW_HARNESS_HPP
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/test_support.hpp"
+
+namespace zarn_test {
+
+struct view_run {
+    int status = -1;                  // the binary's exit status
+    std::string out;                  // its standard output
+    std::vector<std::string> titles;  // every window it opened, in order
+};
+
+// Each window is found by the program's name at the end of its title, given
+// the focus and a space key; the window must close before the next one is
+// looked for. A window that ignores the key is pressed again; the whole run
+// has a deadline, so a broken program fails the test instead of hanging it.
+inline view_run run_in_view(const temp_folder& t, const std::string& binary,
+                            const std::string& args, int deadline_seconds = 120) {
+    const std::string script = R"SH(
+cd "$1" || exit 2
+( timeout "$3" $2 > out.txt 2> err.txt; echo $? > rc.txt ) &
+runner=$!
+end=$((SECONDS + $3))
+: > titles.txt
+while kill -0 $runner 2>/dev/null && [ $SECONDS -lt $end ]; do
+  id=$(xdotool search --onlyvisible --name ' -- zarn$' 2>/dev/null | head -n 1)
+  if [ -z "$id" ]; then sleep 0.05; continue; fi
+  name=$(xdotool getwindowname "$id" 2>/dev/null) || continue
+  printf '%s\n' "$name" >> titles.txt
+  while kill -0 $runner 2>/dev/null && [ $SECONDS -lt $end ] &&
+        xdotool search --onlyvisible --name ' -- zarn$' 2>/dev/null | grep -qx "$id"; do
+    xdotool windowfocus --sync "$id" key space >/dev/null 2>&1
+    sleep 0.1
+  done
+done
+wait $runner
+)SH";
+    view_run r;
+    touch(t / "view.sh", script);
+    run("bash " + quote(t / "view.sh") + " " + quote(t.path()) + " " + quote(binary + " " + args) +
+        " " + std::to_string(deadline_seconds));
+    r.out = run("cat " + quote(t / "out.txt")).out;
+    const std::string rc = run("cat " + quote(t / "rc.txt")).out;
+    r.status = rc.empty() ? -1 : std::atoi(rc.c_str());
+    const std::string titles = run("cat " + quote(t / "titles.txt")).out;
+    std::string line;
+    for (char c : titles) {
+        if (c == '\n') {
+            r.titles.push_back(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    return r;
+}
+
+}  // namespace zarn_test
+
+#endif
