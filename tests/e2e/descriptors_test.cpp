@@ -1,0 +1,95 @@
+// Features and descriptors end to end: the binary writes the feature text and
+// runs our qev through the shell, found on PATH or in the current folder.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "app/test_support.hpp"
+
+using zarn_test::exists;
+using zarn_test::run;
+using zarn_test::run_result;
+using zarn_test::temp_folder;
+
+namespace {
+
+const std::string binary = ZARN_BINARY;
+const std::string qev = ZARN_QEV_BINARY;
+const std::string data = ZARN_DATA_DIR;
+const std::string ms = "[0-9]+(\\.[0-9]+)?(e[+-][0-9]+)? ms";
+
+std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+// Runs zarn in the folder with the given PATH; arguments are passed as they
+// stand to the shell.
+run_result zarn(const temp_folder& t, const std::string& path, const std::string& args) {
+    return run("cd '" + t.path() + "' && PATH='" + path + "' '" + binary + "' " + args);
+}
+
+void copy_coins(const temp_folder& t, const std::string& name) {
+    ASSERT_EQ(run("cp '" + data + "/coins.png' \"" + t.path() + "/" + name + "\"").status, 0);
+}
+
+std::string read(const std::string& path) { return run("cat \"" + path + "\"").out; }
+
+}  // namespace
+
+TEST(ZarnDescriptors, QevOnThePathWithAnAwkwardName) {
+    temp_folder t;
+    const std::string name = "it's a coin.png";
+    copy_coins(t, name);
+    const std::string path = folder_of(qev) + ":/usr/bin:/bin";
+    const run_result r = zarn(t, path, "-de \"it's a coin.png\"");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("it's a coin\\.png: done in " + ms +
+                                                   "  \\[descriptors: " + ms + "\\]\n")))
+        << r.out;
+    EXPECT_TRUE(exists(t / "it's a coin_desc.txt"));
+    EXPECT_FALSE(exists(t / "it's a coin_feat.txt"));  // only the executable's input
+    EXPECT_FALSE(exists(t / "it's a coin_desc.txt.params"));
+    // No features are generated yet: the descriptor file holds a count of 0.
+    EXPECT_EQ(read(t / "it's a coin_desc.txt"), "128\n0\n");
+}
+
+TEST(ZarnDescriptors, FeatureFileKeptWithFAndTimedWithT) {
+    temp_folder t;
+    copy_coins(t, "coins.png");
+    const run_result r = zarn(t, folder_of(qev) + ":/usr/bin:/bin", "-t -f -de coins.png out");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("=\n\n\\[ Descriptor extraction: [0-9]+\\.[0-9]{2} ms ]\n\n$")))
+        << r.out;
+    EXPECT_EQ(read(t / "out/coins_feat.txt"), "0\n0\n");  // -de forces the inverse covariance format
+    EXPECT_TRUE(exists(t / "out/coins_desc.txt"));
+}
+
+TEST(ZarnDescriptors, QevInTheCurrentFolderIsFoundOnTheRetry) {
+    temp_folder t;
+    copy_coins(t, "coins.png");
+    ASSERT_EQ(run("cp '" + qev + "' '" + t.path() + "/qev'").status, 0);
+    const run_result r = zarn(t, "/usr/bin:/bin", "-de coins.png");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(exists(t / "coins_desc.txt"));
+}
+
+TEST(ZarnDescriptors, NoQevToRun) {
+    temp_folder t;
+    copy_coins(t, "coins.png");
+    const run_result r = zarn(t, "/usr/bin:/bin", "-de coins.png");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(std::regex_match(
+        r.out, std::regex("coins\\.png: done in " + ms +
+                          "\nCannot run the descriptor extraction executable qev/qev\\.exe !\n")))
+        << r.out;
+    EXPECT_TRUE(exists(t / "coins_feat.txt"));  // left in place
+}
+
+TEST(ZarnFeatures, FeatureTextFormats) {
+    temp_folder t;
+    copy_coins(t, "coins.png");
+    EXPECT_EQ(zarn(t, "/usr/bin:/bin", "-f coins.png").status, 0);
+    EXPECT_EQ(read(t / "coins_feat.txt"), "");
+    EXPECT_EQ(zarn(t, "/usr/bin:/bin", "-f -fmm coins.png").status, 0);
+    EXPECT_EQ(read(t / "coins_feat.txt"), "0\n0\n");
+    EXPECT_FALSE(exists(t / "coins_feat.png"));  // text only in disk mode without -fi
+}
