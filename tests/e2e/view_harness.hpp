@@ -14,6 +14,7 @@ namespace zarn_test {
 struct view_run {
     int status = -1;                  // the binary's exit status
     std::string out;                  // its standard output
+    std::string err;                  // its standard error, for diagnostics
     std::vector<std::string> titles;  // every window it opened, in order
 };
 
@@ -47,6 +48,7 @@ wait $runner
     run("bash " + quote(t / "view.sh") + " " + quote(t.path()) + " " + quote(binary + " " + args) +
         " " + std::to_string(deadline_seconds));
     r.out = run("cat " + quote(t / "out.txt")).out;
+    r.err = run("cat " + quote(t / "err.txt")).out;
     const std::string rc = run("cat " + quote(t / "rc.txt")).out;
     r.status = rc.empty() ? -1 : std::atoi(rc.c_str());
     const std::string titles = run("cat " + quote(t / "titles.txt")).out;

@@ -42,7 +42,7 @@ TEST(ViewZarn, DistanceIsShownNotSavedAndWaitsForAKey) {
     temp_folder t;
     copy_coins(t);
     const view_run r = run_in_view(t, binary, "-v -d coins.png");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.titles, std::vector<std::string>{"coins.png [distance] -- zarn"});
     EXPECT_TRUE(std::regex_match(r.out, std::regex("coins\\.png: done in " + ms + "\n"))) << r.out;
     EXPECT_FALSE(zarn_test::exists(t / "coins_dist.png"));
@@ -53,7 +53,7 @@ TEST(ViewZarn, GradientIsShownBeforeTheDistance) {
     temp_folder t;
     copy_coins(t);
     const view_run r = run_in_view(t, binary, "-v -vg -d coins.png");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.titles, (std::vector<std::string>{"coins.png [gradient] -- zarn",
                                                   "coins.png [distance] -- zarn"}));
 }
@@ -63,7 +63,7 @@ TEST(ViewZarn, DualDistanceWindow) {
     temp_folder t;
     copy_coins(t);
     const view_run r = run_in_view(t, binary, "-v -ud coins.png");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.titles, std::vector<std::string>{"coins.png [dual distance] -- zarn"});
 }
 
@@ -77,7 +77,7 @@ TEST(ViewZarn, DistanceGrassfireSnapshots) {
         for (int c = 0; c < img.cols; ++c) img.at<unsigned char>(r, c) = (r * 7 + c * c) % 256;
     ASSERT_TRUE(cv::imwrite(t / "ramp.png", img));
     const view_run r = run_in_view(t, binary, "-v -df 5 -d ramp.png");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = lines_of(r.out);
     ASSERT_GE(lines.size(), 3u) << r.out;
     EXPECT_EQ(lines.front(), "ramp.png: ");
@@ -107,7 +107,7 @@ TEST(ViewZarn, SamplesRunUnderThePreset) {
         SCOPED_TRACE(args);
         temp_folder t;
         const view_run r = run_in_view(t, binary, args);
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.titles, std::vector<std::string>{"[distance] -- zarn"});
         EXPECT_TRUE(std::regex_match(r.out, std::regex("done in " + ms + "\n"))) << r.out;
     }
