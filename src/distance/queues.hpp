@@ -27,6 +27,8 @@ public:
     }
     // Entry i counted from the front.
     P operator[](size_t i) const { return items_[head_ + i]; }
+    // Entry i counted from the front, or null past the back.
+    P peek(size_t i) const { return head_ + i < items_.size() ? items_[head_ + i] : P(); }
     void clear() {
         items_.clear();
         head_ = 0;
@@ -55,6 +57,9 @@ struct parity_queues {
     parity_queues& operator=(const parity_queues&) = delete;
 
     void push(Node* n, unsigned parity) { queue[parity].push_back(n); }
+
+    // The entry `ahead` places behind the front of the current queue, or null.
+    Node* peek(size_t ahead) const { return current->peek(ahead); }
 
     // Null when both queues are empty; switches queue when the current one is.
     Node* take() {
@@ -86,6 +91,11 @@ public:
     void push(Node* n, size_t b) {
         if (b >= buckets_.length()) enlarge(b);
         buckets_[b].push_back(n);
+    }
+
+    // The entry `ahead` places behind the front of the cursor's bucket, or null.
+    Node* peek(size_t ahead) const {
+        return cursor_ < buckets_.length() ? buckets_.data()[cursor_].peek(ahead) : nullptr;
     }
 
     // Null when every bucket from the cursor on is empty.

@@ -163,6 +163,76 @@ void expect_same(grid_setup& s, const reference& r, bool weighted) {
     EXPECT_GT(compared, 0u);
 }
 
+// Every node against the reference: state, and for reached nodes the table
+// position (decoded to a displacement), generator and distance. Stricter than
+// expect_same: a node left in the front, or a tie broken by a different
+// displacement to the same generator, also shows up.
+void expect_every_node(grid_setup& s, const transform& t, const reference& r, bool weighted) {
+    const long d0 = long(t.d0), x0 = long(t.centre_column), y0 = long(t.centre_row);
+    for (size_t i = 0; i < s.nodes.length(); ++i) {
+        const node& n = s.nodes[i];
+        if (r.frame(i)) {
+            ASSERT_EQ(n.state, z::border) << i;
+            continue;
+        }
+        const z::status_enum expected[] = {z::far, z::front, z::done};
+        if (r.state[i] != r_other) {
+            ASSERT_EQ(n.state, expected[r.state[i]]) << i;
+        }
+        if (r.state[i] != r_front && r.state[i] != r_done) continue;
+        const long k = weighted ? long(n.length_position - t.length_storage)
+                                : long(n.entry_position - t.entry_storage);
+        ASSERT_EQ(k % d0 - x0, r.disp[i].x) << i;
+        ASSERT_EQ(k / d0 - y0, r.disp[i].y) << i;
+        ASSERT_EQ(long(n.generator->index), long(i) + r.offset(r.disp[i])) << i;
+        ASSERT_EQ(n.distance, weighted ? r.dist[i] : std::sqrt(double(r.disp[i].sq()))) << i;
+    }
+    EXPECT_EQ(s.opts.distance.ceiling, r.ceiling);
+}
+
+// Sparse seeds of a few integer heights among nodes too high to be seeds:
+// waves of equal height meet everywhere, so which generator and which
+// displacement a node keeps depends on the order in which the front hands
+// values on and takes nodes out (up, down, left, right; FIFO per bucket).
+TEST(DistanceReference, WeightedTiesFollowVisitOrder) {
+    std::mt19937 rng(47);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int k = 0; k < 60; ++k) {
+        const size_t w = 6 + rng() % 40, h = 6 + rng() % 40;
+        grid_setup s(w, h, true);
+        std::vector<double> heights(w * h);
+        const double density = 0.01 + 0.05 * unit(rng);
+        for (double& v : heights) v = unit(rng) < density ? double(rng() % 3) : 1000;
+        heights[w * (h / 2) + w / 2] = 0;
+        for (size_t i = 0; i < w * h; ++i) s.nodes[i].value = heights[i];
+        auto t = s.make();
+        weighted_from_heights(*t);
+        expect_every_node(s, *t, weighted_reference(heights, w, h), true);
+    }
+}
+
+// The same for the binary front: single foreground pixels and small groups
+// make many equidistant generators.
+TEST(DistanceReference, BinaryTiesFollowVisitOrder) {
+    std::mt19937 rng(53);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int k = 0; k < 60; ++k) {
+        const size_t w = 6 + rng() % 40, h = 6 + rng() % 40;
+        grid_setup s(w, h, false);
+        const double density = 0.01 + 0.05 * unit(rng);
+        for (size_t i = 0; i < s.input.length(); ++i) s.input[i] = unit(rng) < density ? 255 : 0;
+        s.input[w * (h / 2) + w / 2] = 255;
+        auto t = s.make();
+        t->init_factory();
+        t->copy_input();
+        t->create_front();
+        t->propagate_binary();
+        t->reconstruct_distance();
+        t->reconstruct_generators();
+        expect_every_node(s, *t, binary_reference(s.input), false);
+    }
+}
+
 TEST(DistanceReference, BinaryGeneratorsAndOrder) {
     std::mt19937 rng(41);
     for (int k = 0; k < 40; ++k) {

@@ -1,0 +1,240 @@
+// Times the weighted and the binary distance transform stage by stage on
+// generated 1, 4 and 16 megapixel images and on two images of the
+// repository, beside OpenCV's exact Euclidean distance transform on the same
+// images (one thread and all threads). Each case runs in a child process, so
+// that it starts with empty displacement tables (the first image of a run
+// pays for them) and its peak memory is its own.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "distance/distance_transform.hpp"
+
+namespace {
+
+namespace z = lumo::zarn;
+using node = z::node_type<false, double>;
+using clock_type = std::chrono::steady_clock;
+
+double ms_since(clock_type::time_point t0) {
+    return std::chrono::duration<double, std::milli>(clock_type::now() - t0).count();
+}
+
+long peak_rss_kb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+// What a child reports back to the parent.
+struct result {
+    double stage_ms[5] = {0, 0, 0, 0, 0};
+    double cv_one_ms = 0, cv_all_ms = 0;
+    long peak_kb = 0;
+    size_t pixels = 0;
+    bool ok = false;
+};
+
+// Smooth random gray image: bilinear interpolation of random values on a
+// coarse lattice, plus a little noise.
+cv::Mat smooth_gray(int rows, int cols, unsigned seed) {
+    std::mt19937 rng(seed);
+    cv::Mat coarse(rows / 32 + 2, cols / 32 + 2, CV_8U);
+    for (int r = 0; r < coarse.rows; ++r)
+        for (int c = 0; c < coarse.cols; ++c) coarse.at<unsigned char>(r, c) = rng() & 255;
+    cv::Mat big;
+    cv::resize(coarse, big, cv::Size(cols, rows), 0, 0, cv::INTER_LINEAR);
+    cv::Mat noise(rows, cols, CV_8U);
+    cv::randu(noise, 0, 8);
+    return big + noise;
+}
+
+// Random disks covering roughly a third of the image.
+cv::Mat blob_mask(int rows, int cols, unsigned seed) {
+    std::mt19937 rng(seed);
+    cv::Mat m = cv::Mat::zeros(rows, cols, CV_8U);
+    const double target = 0.3 * rows * cols;
+    double covered = 0;
+    while (covered < target) {
+        const int radius = 3 + int(rng() % std::max(4, rows / 40));
+        cv::circle(m, cv::Point(int(rng() % cols), int(rng() % rows)), radius, 255, cv::FILLED);
+        covered += std::numbers::pi * radius * radius;
+    }
+    return m;
+}
+
+// The image padded by 2 with replicated edges, first index the image row.
+lumo::array_2d<unsigned char> padded_input(const cv::Mat& img) {
+    cv::Mat p;
+    cv::copyMakeBorder(img, p, 2, 2, 2, 2, cv::BORDER_REPLICATE);
+    lumo::array_2d<unsigned char> out(size_t(p.rows), size_t(p.cols));
+    unsigned char* o = out.raw();
+    for (int r = 0; r < p.rows; ++r) {
+        const unsigned char* row = p.ptr<unsigned char>(r);
+        for (int c = 0; c < p.cols; ++c) o[size_t(r) + size_t(p.rows) * size_t(c)] = row[c];
+    }
+    return out;
+}
+
+// The grid as the pipeline's initial allocations leave it.
+void init_grid(z::node_array<false, double>& nodes, size_t w, size_t h) {
+    nodes.resize(w, h);
+    node* n = nodes.raw();
+    for (size_t i = 0; i < w * h; ++i) {
+        n[i].index = i;
+        n[i].distance = std::numeric_limits<double>::infinity();
+        n[i].generator = nullptr;
+    }
+}
+
+// Best of three runs of OpenCV's exact distance transform of the binary
+// image (distance of nonzero pixels to the nearest zero pixel).
+double time_opencv(const cv::Mat& binary) {
+    cv::Mat dist;
+    double best = 1e300;
+    for (int k = 0; k < 3; ++k) {
+        const auto t0 = clock_type::now();
+        cv::distanceTransform(binary, dist, cv::DIST_L2, cv::DIST_MASK_PRECISE, CV_32F);
+        best = std::min(best, ms_since(t0));
+    }
+    return best;
+}
+
+result run_case(const cv::Mat& img, bool weighted) {
+    result r;
+    r.pixels = size_t(img.rows) * size_t(img.cols);
+    lumo::array_2d<unsigned char> input = padded_input(img);
+    lumo::array_2d<unsigned char> gradient;
+    z::node_array<false, double> nodes;
+    init_grid(nodes, input.size(0), input.size(1));
+    z::options<double> opts;
+    opts.program.weighted = weighted;
+    {
+        z::distance_transform<false, double> t(nodes, opts, input, gradient);
+        auto stage = [&](int k, auto&& f) {
+            const auto t0 = clock_type::now();
+            f();
+            r.stage_ms[k] = ms_since(t0);
+        };
+        stage(0, [&] { t.init_factory(); });
+        if (weighted)
+            stage(1, [&] { t.compute_height(); });
+        else
+            stage(1, [&] { t.copy_input(); });
+        stage(2, [&] { t.create_front(); });
+        stage(3, [&] { t.propagate(); });
+        if (!weighted)
+            stage(4, [&] {
+                t.reconstruct_distance();
+                t.reconstruct_generators();
+            });
+    }
+    r.peak_kb = peak_rss_kb();
+    // OpenCV measures distances to zero pixels: the background gets the
+    // distance to the foreground when the mask is inverted. Gray images are
+    // thresholded at the middle gray for it.
+    const cv::Mat foreground = weighted ? cv::Mat(img > 127) : cv::Mat(img > 0);
+    const cv::Mat inverted = foreground == 0;
+    cv::setNumThreads(1);
+    r.cv_one_ms = time_opencv(inverted);
+    cv::setNumThreads(-1);
+    r.cv_all_ms = time_opencv(inverted);
+    r.ok = true;
+    return r;
+}
+
+// Runs one case in a child process and returns what it measured.
+template <typename Make>
+result in_child(Make make_image, bool weighted) {
+    int fd[2];
+    if (pipe(fd) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fd[0]);
+        const cv::Mat img = make_image();
+        result r;
+        if (!img.empty()) r = run_case(img, weighted);
+        const ssize_t written = write(fd[1], &r, sizeof r);
+        _exit(written == ssize_t(sizeof r) ? 0 : 1);
+    }
+    close(fd[1]);
+    result r;
+    if (read(fd[0], &r, sizeof r) != ssize_t(sizeof r)) r = result{};
+    close(fd[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return r;
+}
+
+void print_header(bool weighted) {
+    std::printf("\n%s distance (ns per image pixel; OpenCV: DIST_L2, DIST_MASK_PRECISE%s)\n",
+                weighted ? "Weighted" : "Binary",
+                weighted ? ", on the image thresholded at 127" : ", on the inverted mask");
+    std::printf("%-22s %9s %8s %8s %8s %8s %8s %9s %9s %9s %9s %8s\n", "image", "pixels", "tables",
+                weighted ? "height" : "copy", "front", "propag", weighted ? "-" : "recon",
+                "total", "w/o tab", "cv 1 thr", "cv all", "peak MB");
+}
+
+void print_row(const std::string& name, const result& r, bool weighted) {
+    if (!r.ok) {
+        std::printf("%-22s failed\n", name.c_str());
+        return;
+    }
+    const double n = double(r.pixels) / 1e6;  // ms per megapixel = ns per pixel
+    double total = 0;
+    for (double v : r.stage_ms) total += v;
+    const double no_tables = total - r.stage_ms[0];
+    std::printf("%-22s %9zu %8.2f %8.2f %8.2f %8.2f %8.2f %9.2f %9.2f %9.2f %9.2f %8.0f", name.c_str(),
+                r.pixels, r.stage_ms[0] / n, r.stage_ms[1] / n, r.stage_ms[2] / n, r.stage_ms[3] / n,
+                r.stage_ms[4] / n, total / n, no_tables / n, r.cv_one_ms / n, r.cv_all_ms / n,
+                r.peak_kb / 1024.0);
+    if (!weighted)
+        std::printf("   ours w/o tables / cv 1 thread: %.2fx", no_tables / r.cv_one_ms);
+    std::printf("\n");
+}
+
+}  // namespace
+
+int main() {
+    const std::filesystem::path data =
+        std::filesystem::path(__FILE__).parent_path().parent_path() / "data";
+    const int sides[] = {1024, 2048, 4096};
+
+    print_header(true);
+    {
+        const std::string path = (data / "camera.png").string();
+        print_row("camera.png", in_child([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, true),
+                  true);
+    }
+    for (int s : sides)
+        print_row("smooth " + std::to_string(s) + "x" + std::to_string(s),
+                  in_child([&] { return smooth_gray(s, s, unsigned(s)); }, true), true);
+
+    print_header(false);
+    {
+        const std::string path = (data / "horse_mask.png").string();
+        print_row("horse_mask.png",
+                  in_child([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, false), false);
+    }
+    for (int s : sides)
+        print_row("blobs " + std::to_string(s) + "x" + std::to_string(s),
+                  in_child([&] { return blob_mask(s, s, unsigned(s) + 1); }, false), false);
+    std::printf("\ntables: displacement tables grown for the image (a run pays once per larger "
+                "grid); total includes them, w/o tab does not.\n");
+    return 0;
+}
