@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include <lumo/details/array_2d/array_2d>
 
@@ -50,7 +51,7 @@ public:
         size_t k = 0;
         for (std::int32_t dy = -s.r1; dy <= s.r1; ++dy)
             for (std::int32_t dx = -s.r0; dx <= s.r0; ++dx)
-                out[k++] = std::sqrt(static_cast<T>(dx * dx + dy * dy));
+                out[k++] = length_of(dx, dy);
     }
 
     static void fill_entries() {
@@ -59,11 +60,27 @@ public:
         lumo::array<entry, lumo::array_2d<entry>>& out = s.entries.data();
         size_t k = 0;
         for (std::int32_t dy = -s.r1; dy <= s.r1; ++dy)
-            for (std::int32_t dx = -s.r0; dx <= s.r0; ++dx) {
-                const std::int32_t q = dx * dx + dy * dy;
-                const auto root = static_cast<std::uint64_t>(std::sqrt(static_cast<T>(q)));
-                out[k++] = entry{q, static_cast<std::uint8_t>(root & 1)};
-            }
+            for (std::int32_t dx = -s.r0; dx <= s.r0; ++dx) out[k++] = entry_of(dx, dy);
+    }
+
+    // dx*dx + dy*dy without overflow: the margin of the tables reaches
+    // components above 46340 for grids a little over 46240 nodes long.
+    static std::int64_t squared_of(std::int32_t dx, std::int32_t dy) {
+        return std::int64_t(dx) * dx + std::int64_t(dy) * dy;
+    }
+
+    static T length_of(std::int32_t dx, std::int32_t dy) {
+        return std::sqrt(static_cast<T>(squared_of(dx, dy)));
+    }
+
+    // A squared length above the 32-bit range is stored as the largest
+    // 32-bit value; the parity comes from the true length.
+    static entry entry_of(std::int32_t dx, std::int32_t dy) {
+        const std::int64_t q = squared_of(dx, dy);
+        const auto root = static_cast<std::uint64_t>(std::sqrt(static_cast<T>(q)));
+        const std::int64_t top = std::numeric_limits<std::int32_t>::max();
+        return entry{static_cast<std::int32_t>(q < top ? q : top),
+                     static_cast<std::uint8_t>(root & 1)};
     }
 
     // True when the table has been filled for the current geometry.

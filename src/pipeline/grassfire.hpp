@@ -70,8 +70,9 @@ template <bool debug, typename T>
 void render_node_image(const node_array<debug, T>& grid, status node_type<debug, T>::*field,
                        const status_color_map& colors, lumo::image<unsigned char>& out) {
     const size_t width = grid.size()[0], height = grid.size()[1];
-    render_statuses(&(grid.raw()->*field), width, height, sizeof(node_type<debug, T>), colors,
-                    out);
+    // An empty grid has no first node to take the field of.
+    const status* first = grid.length() ? &(grid.raw()->*field) : nullptr;
+    render_statuses(first, width, height, sizeof(node_type<debug, T>), colors, out);
 }
 
 // Shows one status word of every node; nothing with an empty map.

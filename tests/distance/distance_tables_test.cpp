@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
 #include "distance/distance_factory.hpp"
 
@@ -81,6 +83,38 @@ TEST(DistanceTables, GrowFillAndRegrow) {
     EXPECT_EQ(factory::d1(), 809u);
     EXPECT_FALSE(factory::entries_current());
     EXPECT_FALSE(factory::lengths_current());
+}
+
+// Grids a little over 46240 nodes long put table elements beyond the 32-bit
+// squares in the margin; filling them must neither overflow (UBSan) nor give
+// small values that would win a comparison.
+TEST(DistanceTables, ElementsBeyondThirtyTwoBitSquares) {
+    using wide = lumo::zarn::distance_factory<double>;
+    EXPECT_EQ(wide::squared_of(46341, 0), 2147488281);
+    EXPECT_EQ(wide::length_of(46341, 0), 46341.0);
+    EXPECT_EQ(wide::length_of(-46341, -46341), std::sqrt(2.0 * 46341.0 * 46341.0));
+    const entry beyond = wide::entry_of(46341, 0);
+    EXPECT_EQ(beyond.squared_length, std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(beyond.parity, 1);
+    EXPECT_EQ(wide::entry_of(46342, 0).parity, 0);
+    const entry inside = wide::entry_of(46340, -1);
+    EXPECT_EQ(inside.squared_length, 46340 * 46340 + 1);
+    EXPECT_EQ(inside.parity, 0);
+
+    // The fill itself, for a grid of one image row 46238 pixels long; then a
+    // small grid takes the memory back.
+    ASSERT_TRUE(factory::grow(46242, 5));
+    ASSERT_EQ(factory::r0(), 46341);
+    factory::fill_lengths();
+    factory::fill_entries();
+    EXPECT_EQ(entry_at(46341, 0).squared_length, std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(entry_at(-46340, 0).squared_length, 46340 * 46340);
+    EXPECT_EQ(factory::lengths().data()[factory::lengths().length() - 1],
+              std::sqrt(float(2147488281.0 + 104.0 * 104.0)));
+    ASSERT_TRUE(factory::grow(10, 400));
+    factory::fill_lengths();
+    factory::fill_entries();
+    EXPECT_EQ(factory::entries().length(), factory::d0() * factory::d1());
 }
 
 }  // namespace

@@ -37,6 +37,10 @@ TEST(ImageFunctions, EqualizeClipped) {
     EXPECT_EQ(a[0], 85);
     EXPECT_EQ(a[1], 85);
     EXPECT_EQ(a[2], 170);
+
+    lumo::array_2d<unsigned char> empty;
+    lumo::equalize_clipped(empty, 85);
+    EXPECT_EQ(empty.length(), 0u);
 }
 
 TEST(ImageFunctions, ColorViewWritesPlanes) {

@@ -180,6 +180,11 @@ TEST(PipeGrassfire, DefaultColoursAndRendering) {
         EXPECT_EQ(picture[0 + 6 * k], colors.at(ordinary)[k]);
         EXPECT_EQ(picture[4 + 6 * k], 0);
     }
+
+    // An empty grid renders an empty picture without touching a node.
+    grid_t empty(0, 0);
+    render_node_image(empty, &node_t::state, colors, picture);
+    EXPECT_EQ(picture.length(), 0u);
 }
 
 TEST(PipeGrassfire, SnapshotText) {

@@ -119,6 +119,24 @@ TEST(QevDescriptor, ConstantPatchGivesZeros) {
     for (float v : d) EXPECT_EQ(v, 0.f);
 }
 
+// Far outside the image every sample repeats the nearest border pixel, however
+// far: a centre beyond the range of int sees the same border as one just past it.
+TEST(QevDescriptor, FarCentresSeeTheBorder) {
+    // Column 0 constant, the last column a ramp down the rows.
+    qev::gray_image img = ramp(30, 30, 0, 0);
+    for (int r = 0; r < img.rows; ++r) img.pixels[static_cast<size_t>(r) * 30 + 29] = 4.0f * r;
+    qev::descriptor near_right, far_right, far_left;
+    ASSERT_TRUE(qev::describe(img, circle(200, 15, 5), near_right));
+    ASSERT_TRUE(qev::describe(img, circle(1e12, 15, 5), far_right));
+    ASSERT_TRUE(qev::describe(img, circle(-1e12, 15, 5), far_left));
+    EXPECT_NEAR(norm(near_right), 1.0, 1e-5);
+    for (size_t i = 0; i < near_right.size(); ++i) {
+        EXPECT_EQ(far_right[i], near_right[i]) << i;
+        EXPECT_EQ(far_left[i], 0.f) << i;
+    }
+    EXPECT_EQ(qev::bilinear(img, std::nan(""), 7.0), 0.f);  // held at the border
+}
+
 TEST(QevInput, ArgumentsAndEllipseFile) {
     qev::arguments args;
     std::string error;

@@ -43,7 +43,17 @@ struct ellipse {
     double a = 0, b = 0, c = 0;
 };
 
+// Beyond one pixel outside the image every sample is a border pixel: far (or
+// non-finite) coordinates are held there, so that the integer conversion
+// below stays defined.
+inline double hold_near(double v, int extent) {
+    if (!(v >= -1)) return -1;
+    return std::min(v, static_cast<double>(extent));
+}
+
 inline float bilinear(const gray_image& img, double x, double y) {
+    x = hold_near(x, img.cols);
+    y = hold_near(y, img.rows);
     const double fx = std::floor(x), fy = std::floor(y);
     const int c0 = static_cast<int>(fx), r0 = static_cast<int>(fy);
     const double tx = x - fx, ty = y - fy;

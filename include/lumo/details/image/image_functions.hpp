@@ -53,10 +53,10 @@ void label_boundaries(const array_2d<L>& labels, array_2d<unsigned char>& out) {
 // Histogram equalisation with counts clipped at f * n / 255; the clipped
 // total is not renormalised. f = 0 does nothing.
 inline void equalize_clipped(array_2d<unsigned char>& a, double f) {
-    if (f == 0) return;
+    const size_t len = a.length();
+    if (f == 0 || len == 0) return;  // an empty array has no scale 255 / n
     size_t bins[256] = {};
     unsigned char* p = a.raw();
-    const size_t len = a.length();
     for (size_t i = 0; i < len; ++i) ++bins[p[i]];
     const double n = static_cast<double>(len);
     const double clip = f * n / 255;
