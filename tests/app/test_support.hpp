@@ -84,6 +84,24 @@ private:
     std::vector<char*> pointers_;
 };
 
+// Milliseconds as the program prints them, in either number format.
+inline const std::string ms_pattern = "[0-9]+(\\.[0-9]+)?(e[+-][0-9]+)? ms";
+
+inline std::vector<std::string> lines_of(const std::string& s) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : s) {
+        if (c == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
 }  // namespace zarn_test
 
 #endif

@@ -11,13 +11,13 @@ using zarn_test::exists;
 using zarn_test::run;
 using zarn_test::run_result;
 using zarn_test::temp_folder;
+static const std::string& ms = zarn_test::ms_pattern;
 
 namespace {
 
 const std::string binary = ZARN_BINARY;
 const std::string qev = ZARN_QEV_BINARY;
 const std::string data = ZARN_DATA_DIR;
-const std::string ms = "[0-9]+(\\.[0-9]+)?(e[+-][0-9]+)? ms";
 
 std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/')); }
 

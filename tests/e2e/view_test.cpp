@@ -13,13 +13,14 @@
 
 using zarn_test::run_in_view;
 using zarn_test::temp_folder;
+using zarn_test::lines_of;
+static const std::string& ms = zarn_test::ms_pattern;
 using zarn_test::view_run;
 
 namespace {
 
 const std::string binary = ZARN_BINARY;
 const std::string data = ZARN_DATA_DIR;
-const std::string ms = "[0-9]+(\\.[0-9]+)?(e[+-][0-9]+)? ms";
 
 #define REQUIRE_DISPLAY() \
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no DISPLAY"
@@ -28,12 +29,6 @@ void copy_coins(const temp_folder& t) {
     ASSERT_EQ(zarn_test::run("cp '" + data + "/coins.png' '" + t.path() + "/coins.png'").status, 0);
 }
 
-std::vector<std::string> lines_of(const std::string& s) {
-    std::vector<std::string> lines;
-    std::istringstream in(s);
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-}
 
 }  // namespace
 

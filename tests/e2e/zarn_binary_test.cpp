@@ -18,6 +18,8 @@ using zarn_test::quote;
 using zarn_test::run;
 using zarn_test::run_result;
 using zarn_test::temp_folder;
+using zarn_test::lines_of;
+static const std::string& ms = zarn_test::ms_pattern;
 using zarn_test::touch;
 
 namespace {
@@ -167,14 +169,7 @@ void copy_data(const std::string& name, const std::string& to) {
     ASSERT_EQ(std::system(("cp " + quote(data + "/" + name) + " " + quote(to)).c_str()), 0);
 }
 
-std::vector<std::string> lines_of(const std::string& s) {
-    std::vector<std::string> lines;
-    std::istringstream in(s);
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-}
 
-const std::string ms = "[0-9]+(\\.[0-9]+)?(e[+-][0-9]+)? ms";
 
 bool matches(const std::string& s, const std::string& pattern) {
     return std::regex_match(s, std::regex(pattern));
