@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <limits>
 
+#include <lumo/details/array/element_functions>
 #include <lumo/details/array_2d/array_2d>
 
 namespace lumo::zarn {
@@ -119,24 +120,6 @@ struct height_parameters {
     bool gradient = true;
 };
 
-// Bytes as value / 255.
-template <typename T>
-void bytes_to_unit(const lumo::array_2d<unsigned char>& in, lumo::array_2d<T>& out) {
-    out.resize(in.size());
-    const unsigned char* b = in.raw();
-    T* o = out.raw();
-    for (size_t i = 0, n = in.length(); i < n; ++i) o[i] = static_cast<T>(b[i]) / T(255);
-}
-
-// Mean of all elements, summed in index order.
-template <typename T>
-T mean_of(const lumo::array_2d<T>& a) {
-    T sum = 0;
-    const T* p = a.raw();
-    for (size_t i = 0, n = a.length(); i < n; ++i) sum += p[i];
-    return sum / static_cast<T>(a.length());
-}
-
 // g of the height function: the squared gradient, or with the gradient off
 // the squared normalised intensity.
 template <typename T>
@@ -144,11 +127,11 @@ void squared_gradient(const lumo::array_2d<unsigned char>& input, const height_p
                       lumo::array_2d<T>& g) {
     if (p.gradient) {
         lumo::array_2d<T> s;
-        bytes_to_unit(input, s);
+        lumo::bytes_to_unit(input, s);
         gauss_smooth5(s, p.sigma);
         gradient_sq5(s, g, p.sigma);
     } else {
-        bytes_to_unit(input, g);
+        lumo::bytes_to_unit(input, g);
         T* q = g.raw();
         for (size_t i = 0, n = g.length(); i < n; ++i) q[i] = q[i] * q[i];
     }
@@ -158,7 +141,7 @@ void squared_gradient(const lumo::array_2d<unsigned char>& input, const height_p
 template <typename T>
 T height_scale(const lumo::array_2d<T>& g, T height_factor) {
     const T f = T(4.5) * height_factor;
-    return (f * f) * mean_of(g);
+    return (f * f) * lumo::mean(g);
 }
 
 // A scale that gives every height 0/0 or inf - inf.
@@ -193,9 +176,7 @@ void heights_from_gradient(lumo::array_2d<T>& g, T k) {
         return;
     }
     for (size_t i = 0; i < n; ++i) h[i] = std::sqrt(k / h[i]);
-    T m = h[0];
-    for (size_t i = 1; i < n; ++i)
-        if (h[i] < m) m = h[i];
+    const T m = lumo::min(g);
     for (size_t i = 0; i < n; ++i) h[i] = h[i] - m;
 }
 

@@ -3,6 +3,8 @@
 #include <iostream>
 #include <limits>
 
+#include <lumo/details/array/element_functions>
+
 #include "distance/run_distance.hpp"
 #include "pipeline/padding.hpp"
 
@@ -90,13 +92,7 @@ double image_pipeline<debug, T>::run(image_set<T>& images) {
 template <bool debug, typename T>
 bool image_pipeline<debug, T>::check_degenerate(image_set<T>& images) {
     const lumo::array_2d<unsigned char>& input = images.input;
-    unsigned char lowest = input[0], highest = input[0];
-    const unsigned char* p = input.raw();
-    for (const unsigned char* e = p + input.length(); p != e; ++p) {
-        if (*p < lowest) lowest = *p;
-        if (*p > highest) highest = *p;
-    }
-    if (lowest != highest) return false;
+    if (lumo::min(input) != lumo::max(input)) return false;
 
     if (timer.enabled) std::cout << "Degenerate case: input is constant!" << std::endl;
 

@@ -39,7 +39,7 @@ TEST(DistanceHeight, ZeroScaleGivesCentralDifferences) {
     const size_t w = 9, h = 7;
     const auto bytes = random_bytes(w, h, 3);
     lumo::array_2d<double> s;
-    lumo::zarn::bytes_to_unit(bytes, s);
+    lumo::bytes_to_unit(bytes, s);
     const lumo::array_2d<double> original = s;
     lumo::zarn::gauss_smooth5(s, 0.0);
     for (size_t y = 2; y + 2 < h; ++y)
@@ -65,7 +65,7 @@ TEST(DistanceHeight, ZeroScaleGivesCentralDifferences) {
 TEST(DistanceHeight, SmoothingRepeatsTheNearestInteriorValues) {
     const size_t w = 8, h = 9;
     lumo::array_2d<double> s;
-    lumo::zarn::bytes_to_unit(random_bytes(w, h, 5), s);
+    lumo::bytes_to_unit(random_bytes(w, h, 5), s);
     const lumo::array_2d<double> original = s;
     lumo::zarn::gauss_smooth5(s, 0.5);
     const gauss_weights<double> g(0.5);
