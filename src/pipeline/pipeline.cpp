@@ -159,6 +159,8 @@ void image_pipeline<debug, T>::initial_allocations() {
     }
     medial_done = false;
     partition_done = false;
+    path_graph_storage.allocation_factor = opts_.program.memory_factor;
+    component_graph_storage.allocation_factor = opts_.program.memory_factor;
 }
 
 // The boundary graph and the medial axis follow the distance here once they
