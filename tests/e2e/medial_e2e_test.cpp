@@ -371,6 +371,10 @@ TEST(MedialE2e, WeightedPhotographAndItsDualAxis) {
     const cv::Mat second = read_picture(t / "c_med.png");
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(cv::norm(first, second, cv::NORM_INF), 0.0);  // two runs, the same bytes
+    // The distance scale compares with the origin's own distance: 0.5
+    // skips nothing.
+    ASSERT_EQ(zarn(t, "-m -sd 0.5 c.png sd/").status, 0);
+    EXPECT_EQ(cv::norm(first, read_picture(t / "sd/c_med.png"), cv::NORM_INF), 0.0);
     const pixel_set ridges = pixels_of(first, primal_colour);
     EXPECT_GT(ridges.size(), 1000u);
     EXPECT_EQ(ridges.size() + pixels_of(first, black).size(), size_t(first.rows) * first.cols);

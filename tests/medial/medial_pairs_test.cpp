@@ -226,3 +226,38 @@ TEST(MedialPairTest, Chords) {
 }
 
 }  // namespace
+
+namespace {
+
+// Coordinates where the bisector value leaves 32 bits: p and q at rows
+// 60000 and 59999 of column 5, o_p at (60000, 0) beside p, o_q at (0, 0).
+// e = |p - o_p|^2 - |p - o_q|^2 = -3.6e9; the bisector lies at row 30000, so
+// the pair goes to q, the node nearer to it.
+TEST(MedialBinaryMarker, BisectorValuesBeyond32Bits) {
+    node p{}, q{};
+    stage::marker_type m;
+    z::fifo<node*> front;
+    m.front = &front;
+    q.state = z::far;
+    stage::pair_type s;
+    s.p = &p;
+    s.q = &q;
+    s.r = 5;
+    s.p_along = 60000;
+    s.p_across = 5;
+    s.origin_p_along = 60000;
+    s.origin_p_across = 0;
+    s.origin_q_along = 0;
+    s.origin_q_across = 0;
+    s.origin_p_norm2 = s.origin_p_along * s.origin_p_along;
+    s.d_along = 60000;  // backward: o_p.along - o_q.along
+    s.d_across = 0;
+    s.along_dominant = true;
+    stage::mark_binary(s, m, false);
+    EXPECT_EQ(s.e, 25 - (60000L * 60000 + 25));
+    EXPECT_EQ(p.residue, 0);
+    EXPECT_EQ(q.residue, 5);
+    EXPECT_EQ(front.size(), 1u);
+}
+
+}  // namespace
