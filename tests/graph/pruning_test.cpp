@@ -263,3 +263,40 @@ TEST(GraphPruning, EdgeGoesWhenItsSmallerFaceIsExactlyTwiceItsWeight) {
 }
 
 }  // namespace
+
+namespace {
+
+// parse_structure of the path configuration: its five timed stages, then the
+// statistics, which count live paths, the boundary edges and live geodesic
+// edges, and the geodesic vertices that kept an edge.
+std::vector<std::string> structure_lines(tee<>& t) {
+    t.g.opts.program.weighted = true;
+    t.g.opts.program.statistics = true;
+    t.graph->timer.enabled = true;  // the graph was made untimed
+    zarn_test::cout_capture out;
+    t.graph->parse_structure();
+    std::vector<std::string> lines;
+    for (const std::string& line : out.lines())
+        lines.push_back(line.size() == 70 && line.substr(67) == " ms" ? line.substr(0, 20) : line);
+    return lines;
+}
+
+TEST(GraphStructure, PathConfigurationPrunesTracesAgainAndCounts) {
+    auto label = [](const std::string& s) { return (s + std::string(20, ' ')).substr(0, 20); };
+    tee<> removed;
+    EXPECT_EQ(structure_lines(removed),
+              (std::vector<std::string>{label("Cycle parsing:"), label("Path pruning:"),
+                                        label("Edge pruning:"), label("Cycle parsing:"),
+                                        label("Cell construction:"),
+                                        "-> Final vertices / edges / paths:      20 / 20 / 0",
+                                        "-> Final components / cycles:           1 / 2",
+                                        std::string(70, '-')}));
+    EXPECT_FALSE(removed.top->cells.empty());
+    tee<> kept(2, 2.9, 2.9);
+    const auto lines = structure_lines(kept);
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[5], "-> Final vertices / edges / paths:      21 / 23 / 2");
+    EXPECT_EQ(lines[6], "-> Final components / cycles:           1 / 4");
+}
+
+}  // namespace
