@@ -29,6 +29,9 @@ using namespace bench;
 const std::filesystem::path source_dir = std::filesystem::path(__FILE__).parent_path();
 const std::string python = "/usr/bin/python3";
 
+// A path in single quotes for the shell.
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
 // Stdout of a shell command, and its wall time.
 struct command_run {
     std::string out;
@@ -85,7 +88,7 @@ struct zarn_times {
 zarn_times time_zarn(const std::string& folder, const std::string& file, const std::string& args) {
     zarn_times best;
     for (int k = 0; k < 3; ++k) {
-        const command_run r = run_command("cd '" + folder + "' && '" ZARN_BINARY "' " + args + " -t '" + file + "'");
+        const command_run r = run_command("cd " + quoted(folder) + " && " + quoted(ZARN_BINARY) + " " + args + " -t " + quoted(file));
         if (!r.ok) return best;
         if (best.ok && r.ms >= best.whole) continue;
         const auto t = stage_times(r.out);
@@ -116,14 +119,15 @@ struct peer_times {
 
 peer_times time_peers(const std::string& folder, const std::string& file) {
     peer_times p;
-    const std::string script = "'" + (source_dir / "medial_peers.py").string() + "'";
-    const command_run t = run_command(python + " " + script + " time '" + folder + "/" + file + "'");
+    const std::string script = quoted((source_dir / "medial_peers.py").string());
+    const command_run t = run_command(python + " " + script + " time " + quoted(folder + "/" + file));
     if (!t.ok) return p;
     std::sscanf(t.out.c_str(), "medial_axis %lf\nskeletonize %lf", &p.medial_axis, &p.skeletonize);
     p.whole = 1e300;
     for (int k = 0; k < 3; ++k) {
         const command_run w =
-            run_command(python + " " + script + " whole '" + folder + "/" + file + "' '" + folder + "/peer.png'");
+            run_command(python + " " + script + " whole " + quoted(folder + "/" + file) + " " +
+                        quoted(folder + "/peer.png"));
         if (!w.ok) return p;
         p.whole = std::min(p.whole, w.ms);
     }
