@@ -145,6 +145,8 @@ public:
     // mode never gives them a distance; in binary mode theirs is 0, which
     // never exceeds another).
     void create_front() {
+        // A node enters the front at most once: the block never moves.
+        front.reserve(this->count);
         const std::ptrdiff_t w = static_cast<std::ptrdiff_t>(this->width);
         for (node* p = this->row_1; p != this->row_h_minus_1; ++p) {
             if (p->kind.has(border) || p->kind.has(interior)) continue;
