@@ -1,5 +1,4 @@
-// The shell against odd programs and outputs: a program's error output
-// collected, the line state of standard output, and repeated output names.
+// A program's error output collected, and the line state of standard output.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -8,7 +7,6 @@
 #include <sstream>
 #include <string>
 
-#include "app/application.hpp"
 #include "app/console.hpp"
 #include "app/files.hpp"
 #include "app/test_support.hpp"
@@ -16,22 +14,6 @@
 using namespace lumo::zarn;
 using zarn_test::temp_folder;
 using zarn_test::touch;
-
-namespace {
-
-// Captures what a piece of code writes to std::cerr.
-class cerr_capture {
-public:
-    cerr_capture() : old_(std::cerr.rdbuf(buffer_.rdbuf())) {}
-    ~cerr_capture() { std::cerr.rdbuf(old_); }
-    std::string text() const { return buffer_.str(); }
-
-private:
-    std::ostringstream buffer_;
-    std::streambuf* old_;
-};
-
-}  // namespace
 
 TEST(CommandErrors, StandardErrorOfTheProgramIsCollected) {
     command_outcome r = run_command_collecting_errors("sh -c 'echo out; echo err >&2; exit 4'");
@@ -81,16 +63,4 @@ TEST(ConsoleLine, TracksWhetherTheLastCharacterEndedALine) {
     out << "";
     EXPECT_TRUE(tracker.at_line_start());
     EXPECT_EQ(sink.str(), "a.png: done in 1.5 ms\nx\n");
-}
-
-TEST(RepeatedOutputs, EachRepeatedPathIsWarnedOnce) {
-    application app;
-    cerr_capture err;
-    app.note_output("./x_dist.png");
-    app.note_output("./x_feat.txt");
-    EXPECT_EQ(err.text(), "");
-    app.note_output("./x_dist.png");
-    app.note_output("./x_dist.png");
-    app.note_output("./X_dist.png");
-    EXPECT_EQ(err.text(), "Warning: output file ./x_dist.png is written more than once!\n");
 }

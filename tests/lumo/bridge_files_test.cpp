@@ -1,10 +1,6 @@
-// The bridge against odd files: a named pipe is never read, formats that hold
-// one channel count get it, and a failed save keeps the older file.
+// Saving into formats that hold one channel count only, and a failed save
+// that keeps the older file.
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -39,26 +35,6 @@ std::string contents(const std::string& path) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-// The pipe holds bytes written by the test itself, which keeps it open for
-// writing: a loader that read from it would take some of them, or wait for
-// more until the alarm ends the test. None may be gone.
-TEST_F(BridgeFiles, ANamedPipeIsNotRead) {
-    ASSERT_EQ(mkfifo(path("p.png").c_str(), 0644), 0);
-    const int fd = open(path("p.png").c_str(), O_RDWR | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    const std::string junk(64, 'x');
-    ASSERT_EQ(write(fd, junk.data(), junk.size()), static_cast<ssize_t>(junk.size()));
-
-    lumo::array_2d<unsigned char> out(2, 3);
-    alarm(30);
-    EXPECT_FALSE(lumo::load_image(out, path("p.png")));
-    alarm(0);
-    EXPECT_EQ(out.size(0), 2u);  // untouched
-    char back[128];
-    EXPECT_EQ(::read(fd, back, sizeof back), static_cast<ssize_t>(junk.size()));
-    close(fd);
 }
 
 TEST_F(BridgeFiles, GrayIntoAColourOnlyFormatBecomesThreeEqualPlanes) {

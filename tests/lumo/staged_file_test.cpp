@@ -123,18 +123,4 @@ TEST_F(StagedFile, WhatIsNotARegularFileIsNeverReplaced) {
     EXPECT_EQ(entries(), (std::vector<std::string>{"folder.png", "pipe.png"}));
 }
 
-TEST_F(StagedFile, ABareNameStagesInTheCurrentFolder) {
-    char old[4096];
-    ASSERT_NE(getcwd(old, sizeof old), nullptr);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
-    {
-        lumo::staged_file f("bare.txt");
-        EXPECT_EQ(f.temp_path().find('/'), std::string::npos);
-        write(f.temp_path(), "x");
-        EXPECT_TRUE(f.commit());
-    }
-    ASSERT_EQ(chdir(old), 0);
-    EXPECT_EQ(read(path("bare.txt")), "x");
-}
-
 }  // namespace
