@@ -80,6 +80,7 @@ void application::output_image(const lumo::image<unsigned char>& canvas, size_t 
         return;
     }
     const std::string path = output_name(output_suffixes[index], "");
+    note_output(path);
     if (!lumo::save_image(canvas, path)) error_exit("Cannot open output file " + path + " !");
 }
 
@@ -90,6 +91,7 @@ void application::output_map(const lumo::array_2d<real>& map, size_t index) {
         return;
     }
     const std::string path = output_name(output_suffixes[index], "");
+    note_output(path);
     if (!save_map(map, path)) error_exit("Cannot open output file " + path + " !");
 }
 

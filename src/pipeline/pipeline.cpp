@@ -92,15 +92,22 @@ double image_pipeline<debug, T>::run(image_set<T>& images) {
 template <bool debug, typename T>
 bool image_pipeline<debug, T>::check_degenerate(image_set<T>& images) {
     const lumo::array_2d<unsigned char>& input = images.input;
-    if (lumo::min(input) != lumo::max(input)) return false;
+    const unsigned char value = lumo::min(input);
+    if (value != lumo::max(input)) return false;
 
     if (timer.enabled) std::cout << "Degenerate case: input is constant!" << std::endl;
 
     const lumo::size_array& sizes = input.size();
     const T infinity = std::numeric_limits<T>::infinity();
+    // A constant image has no boundary to measure from, except in binary
+    // mode an image that is all foreground: every pixel lies in the
+    // foreground, at distance 0 from it. The dual side runs weighted.
+    const auto distance_fill = [&] {
+        return !opts_.program.weighted && value != 0 ? T(0) : infinity;
+    };
     auto trivial = [&](lumo::array_2d<T>& distance, lumo::array_2d<unsigned char>& marker,
                        lumo::array_2d<T>& residue) {
-        if (distance_slot_wanted(opts_)) distance.resize(sizes, infinity);
+        if (distance_slot_wanted(opts_)) distance.resize(sizes, distance_fill());
         if (marker_slot_wanted(opts_)) {
             marker.resize(sizes, static_cast<unsigned char>(0));
             if (opts_.medial.times_residue) residue.resize(sizes, T(0));
