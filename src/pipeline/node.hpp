@@ -57,7 +57,8 @@ struct entry {
     std::uint8_t parity;
 };
 
-struct graph_vertex;      // boundary-graph vertex, defined by the graph stage
+template <bool debug, typename T>
+struct graph_vertex;      // boundary-graph vertex (both configurations), src/graph
 struct component_record;  // partition component, defined by the partition stage
 
 // One record per pixel of the padded grid. Fields 11 to 16 are shared
@@ -70,7 +71,7 @@ struct node_type {
     status kind_backup;    // primal kinds, kept across the dual distance run
     node_type* generator;  // nearest seed
     T value;               // binary: input byte; weighted: height
-    graph_vertex* vertex;  // boundary-graph vertex on this node, or null
+    graph_vertex<debug, T>* vertex;  // boundary-graph vertex on this node, or null
     T distance;
     std::uint8_t marker;   // medial marker byte
     std::uint64_t bucket;  // lowest bucket index the node was queued under

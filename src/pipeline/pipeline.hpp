@@ -7,6 +7,7 @@
 #include <lumo/details/array_2d/array_2d>
 
 #include "app/options.hpp"
+#include "graph/storage.hpp"
 #include "pipeline/node_grid.hpp"
 #include "pipeline/run.hpp"
 #include "pipeline/stage_timer.hpp"
@@ -52,6 +53,10 @@ public:
     lumo::array_2d<unsigned char> gradient;
     node_array<debug, T> nodes;
     bool saved_weighted = false;
+    // Boundary-graph records of the geodesic and of the plain sequence; they
+    // live as long as the pipeline, since nodes point into them.
+    path_storage<debug, T> path_graph_storage{0, T(1)};
+    component_storage<debug, T> component_graph_storage{0, T(1)};
     // Set by the compute sequences once the stages that write the marker and
     // residue fields, or the labels, cover bytes and features, have run on
     // the grid; nothing is extracted from fields that no stage wrote.
