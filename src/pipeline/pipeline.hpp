@@ -7,6 +7,7 @@
 #include <lumo/details/array_2d/array_2d>
 
 #include "app/options.hpp"
+#include "partition/storage.hpp"
 #include "pipeline/node_grid.hpp"
 #include "pipeline/run.hpp"
 #include "pipeline/stage_timer.hpp"
@@ -51,6 +52,7 @@ public:
     lumo::array_2d<unsigned char> padded_input;
     lumo::array_2d<unsigned char> gradient;
     node_array<debug, T> nodes;
+    partition_storage<T> partition_store;  // components, regions and links
     bool saved_weighted = false;
     // Set by the compute sequences once the stages that write the marker and
     // residue fields, or the labels, cover bytes and features, have run on
