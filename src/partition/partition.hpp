@@ -206,11 +206,12 @@ public:
         first_component = storage->components.first();
     }
 
-    // Bucket of a value: its integer part; 0 for a negative, NaN or infinite
-    // value; values from bucket_limit on share the last bucket (the order of
-    // buckets still follows the order of values).
+    // Bucket of a value: its integer part; 0 for a negative or NaN value.
+    // Values from bucket_limit on, +inf included, share the last bucket, so
+    // that the order of buckets follows the order of values: a node waiting
+    // for a lower neighbour never sits in a bucket before it.
     size_t bucket_of(T v) const {
-        if (!(v > T(0)) || v == infinity) return 0;
+        if (!(v > T(0))) return 0;
         return v < static_cast<T>(bucket_limit) ? static_cast<size_t>(v) : bucket_limit;
     }
 
@@ -498,7 +499,13 @@ private:
         return true;
     }
 
-    void queue_node(node* q, T value) { buckets.push(q, bucket_of(value)); }
+    // No push ever lands behind the cursor (the lower neighbours of a
+    // node are settled first); should one, it is taken from the cursor's
+    // bucket rather than lost.
+    void queue_node(node* q, T value) {
+        const size_t b = bucket_of(value);
+        buckets.push(q, b < buckets.cursor() ? buckets.cursor() : b);
+    }
 
     // A far node joins the front. Sorting mode reads no buckets: the state
     // changes, the push is left out.
