@@ -40,10 +40,22 @@ template <typename T>
 void draw_medial_under(image_set<T>& set, const options<T>& opts, lumo::image<unsigned char>& canvas,
                        const lumo::image<unsigned char>& background, bool primal, T weight);
 
+// Two results of the same (non-empty) shape.
+template <typename A, typename B>
+bool same_size(const A& a, const B& b) {
+    return a.size(0) == b.size(0) && a.size(1) == b.size(1) && !a.empty();
+}
+
+// The medial picture of one side can be drawn when its marker, and the
+// layer that colours it, belong to the current input.
+template <typename T>
+bool medial_drawable(const image_set<T>& set, const options<T>& opts, bool primal);
+
 template <typename T>
 void draw_partition(image_set<T>& set, const options<T>& opts, lumo::image<unsigned char>& canvas,
                     const lumo::array_2d<unsigned char>& background, T w1, T w2);
 
+// The medial axis goes under the partition only where it can be drawn.
 template <typename T>
 void draw_fine_partition(image_set<T>& set, const options<T>& opts,
                          lumo::image<unsigned char>& canvas,
