@@ -291,12 +291,13 @@ public:
     // Every node of rows 1 to h-2 takes the root component of the node whose
     // dual wave reached it (none for the frame and for unreached nodes);
     // link ends become roots; every component becomes a singleton root.
+    // An origin is a seed of the dual run, its own origin: whether it comes
+    // before or after the node, its root is the same.
     void cleanup() {
-        for (node* p = this->row_1; p != this->row_h_minus_1; ++p)
-            if (p->component) p->component = component_find(p->component);
         for (node* p = this->row_1; p != this->row_h_minus_1; ++p) {
             const node* o = p->kind == border ? nullptr : dual_origin(*p);
-            p->component = o ? o->component : nullptr;
+            component* c = o ? o->component : nullptr;
+            p->component = c ? component_find(c) : nullptr;
         }
         for (link<T>& l : storage->links) {
             l.c1 = component_find(l.c1);
