@@ -177,15 +177,6 @@ void draw_medial_under(image_set<T>& set, const options<T>& opts, lumo::image<by
 }
 
 template <typename T>
-bool medial_drawable(const image_set<T>& set, const options<T>& opts, bool primal) {
-    const auto& input = set.input;
-    if (!same_size(primal ? set.medial : set.dual_medial, input)) return false;
-    if (opts.medial.times_distance) return same_size(primal ? set.distance : set.dual_distance, input);
-    if (opts.medial.times_residue) return same_size(primal ? set.residue : set.dual_residue, input);
-    return true;
-}
-
-template <typename T>
 void draw_partition(image_set<T>& set, const options<T>& opts, lumo::image<byte>& canvas,
                     const lumo::array_2d<byte>& background, T w1, T w2) {
     lumo::gray_to_rgb(background, canvas);
@@ -203,7 +194,7 @@ void draw_fine_partition(image_set<T>& set, const options<T>& opts, lumo::image<
         render_partition(layer, set.labels);
         lumo::compose_overlay(canvas, canvas, layer, false, interior_weight(opts));
     }
-    if (opts.partition.show_medial && medial_drawable(set, opts, true))
+    if (opts.partition.show_medial && medial_drawable(set, opts, true, set.labels))
         draw_medial_under(set, opts, canvas, canvas, true, std::min(w1, w2));
     if (opts.partition.boundaries()) {
         lumo::array_2d<byte> mask;
@@ -294,7 +285,6 @@ template void draw_medial<double>(image_set<double>&, const options<double>&, lu
                                   const lumo::array_2d<byte>&, bool, double);
 template void draw_medial_under<double>(image_set<double>&, const options<double>&, lumo::image<byte>&,
                                         const lumo::image<byte>&, bool, double);
-template bool medial_drawable<double>(const image_set<double>&, const options<double>&, bool);
 template void draw_partition<double>(image_set<double>&, const options<double>&, lumo::image<byte>&,
                                      const lumo::array_2d<byte>&, double, double);
 template void draw_fine_partition<double>(image_set<double>&, const options<double>&,
