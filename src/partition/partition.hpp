@@ -449,7 +449,7 @@ private:
         this->next_fire_level = 0;
         this->pass_count = 0;
         this->row_bound = 0;
-        if (fire) open_fire();
+        if (fire) open_fire_display(timer);
         visit v;
         if constexpr (marching) {
             while (node* p = buckets.take()) {
@@ -461,18 +461,18 @@ private:
                     continue;
                 }
                 p->state = done;
-                if (fire) fire_at(v.value);
+                if (fire) this->fire_at(v.value);
                 assign_node<marching, flat>(v, p);
             }
         } else {
             for (node* p : seeds) {
                 v.value = p->value;
                 load_neighbors(v, p);
-                if (fire) fire_at(v.value);
+                if (fire) this->fire_at(v.value);
                 assign_node<marching, flat>(v, p);
             }
         }
-        if (fire) close_fire();
+        if (fire) close_fire_display(timer);
     }
 
     void load_neighbors(visit& v, node* p) const {
@@ -597,25 +597,6 @@ private:
             link<T>{c, r, v.value, flat ? v.span : v.span * v.span, dr * dr, dr * dc, dc * dc});
     }
 
-    // ---- Grassfire display of the propagation.
-    void open_fire() const {
-        if (timer.enabled)
-            print_separator(timer.label_width, timer.value_width, '=');
-        else
-            std::cout << std::endl;
-    }
-
-    void close_fire() const {
-        if (timer.enabled) print_separator(timer.label_width, timer.value_width, '=');
-    }
-
-    // One snapshot per node at most; the level catches up one step at a time.
-    void fire_at(T level) {
-        if (level > this->next_fire_level) {
-            this->fire_snapshot(level);
-            this->next_fire_level = this->next_fire_level + this->fire_step;
-        }
-    }
 };
 
 }  // namespace lumo::zarn
