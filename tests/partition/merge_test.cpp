@@ -78,9 +78,12 @@ TEST(PartitionMerge, ComponentCountStopsMerging) {
     EXPECT_EQ(h.s->live_components, 2u);
     EXPECT_EQ(h.root(0), h.root(3));
     EXPECT_NE(h.root(3), h.root(4));
-    // Above H nothing merges, whatever -pc says.
-    hand_made above(2, 0, 0.0);
-    above.link(0, 1, 10.5);
+    // Above H nothing merges, whatever -pc says; H is the primal one,
+    // kept when the dual distance run rewrites the options' copy.
+    hand_made above(3, 0, 0.0);
+    above.g.opts.distance.ceiling = 1000;
+    above.link(0, 1, 9.5);
+    above.link(1, 2, 10.5);
     above.s->merge();
     EXPECT_EQ(above.s->live_components, 2u);
 }
