@@ -7,6 +7,7 @@
 
 #include "distance/run_distance.hpp"
 #include "graph/graph.hpp"
+#include "partition/partition.hpp"
 #include "pipeline/padding.hpp"
 
 namespace lumo::zarn {
@@ -191,13 +192,17 @@ void image_pipeline<debug, T>::compute_geodesic() {
     compute_plain();
 }
 
-// The dual distance over the negated heights; the partition stages that
-// bracket it are not built yet.
+// The partition's two halves around the dual distance over the negated
+// heights, which gives every node the origin that the cleanup reads.
 template <bool debug, typename T>
-void image_pipeline<debug, T>::compute_partition(feature_set<T>&) {
+void image_pipeline<debug, T>::compute_partition(feature_set<T>& features) {
+    partition<debug, T> stage(nodes, opts_, padded_input, partition_store, features);
+    timer.total += stage.run();
     enter_dual_mode();
     timer.total += run_distance_stage<debug, T>(nodes, opts_, padded_input, gradient);
     leave_dual_mode();
+    timer.total += stage.finish();
+    partition_done = true;
 }
 
 template <bool debug, typename T>
