@@ -1,10 +1,19 @@
 #include "app/application.hpp"
 
+#include <iostream>
+
 namespace lumo::zarn {
 
 int application::main(int argc, char** argv) {
-    application app;
-    app.run(argc, argv);
+    line_tracking_buffer tracker(std::cout.rdbuf());
+    std::cout.rdbuf(&tracker);
+    {
+        application app;
+        app.console = &tracker;
+        app.run(argc, argv);
+    }
+    std::cout.flush();
+    std::cout.rdbuf(tracker.target());
     return 0;
 }
 

@@ -3,10 +3,12 @@
 #ifndef ZARN_APP_APPLICATION_HPP
 #define ZARN_APP_APPLICATION_HPP
 
+#include <set>
 #include <string>
 
 #include <lumo/details/array_2d/array_2d>
 
+#include "app/console.hpp"
 #include "app/options.hpp"
 
 namespace lumo::zarn {
@@ -36,6 +38,10 @@ public:
     void process_files();
     void process_files(image_set<real>& set);
     void process_file(const std::string& name);
+    void process_image(const std::string& name);
+    [[noreturn]] void memory_exit(const std::string& name) const;
+    // Ends a line that a message of the loop has left open.
+    void finish_line() const;
     void process_single(const std::string& name);
     bool accept_file(const std::string& name) const;
     void output_results();
@@ -45,13 +51,21 @@ public:
     void output_map(const lumo::array_2d<real>& map, size_t index);
     void output_distance(const lumo::array_2d<real>& map, const lumo::image<unsigned char>& canvas,
                          bool primal);
+    // Records an output file of this run; a path recorded before gets one
+    // warning on standard error.
+    void note_output(const std::string& path);
 
     // Feature text and descriptors.
     void save_features();
+    void extract_descriptors(const std::string& features, const std::string& descriptors);
     void feature_geometry();
 
     image_set<real> images;
     options<real> opts;
+    // Standard output's line state, when main has installed the tracker.
+    const line_tracking_buffer* console = nullptr;
+    // Output paths written in this run, and those already warned about.
+    std::set<std::string> written_outputs, repeated_outputs;
 };
 
 }  // namespace lumo::zarn

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <iostream>
 
+#include <lumo/details/file/staged_file.hpp>
+
 #include "app/application.hpp"
 #include "pipeline/stage_timer.hpp"
 #include "app/files.hpp"
@@ -17,12 +19,15 @@ namespace lumo::zarn {
 
 namespace {
 
-// A failure while writing or closing would leave a truncated file behind for
-// the descriptor executable: both are checked.
-void write_feature_file(const std::string& path, feature_set<double>& features,
+// Written under a temporary name and renamed into place when complete: a
+// failed write (a full disk) keeps an older file and leaves no truncated one
+// for the descriptor executable. False when the file could not be written.
+bool write_feature_file(const std::string& path, feature_set<double>& features,
                         std::uint32_t format) {
-    std::ofstream out(path, std::ios::out | std::ios::trunc);
-    if (!out) application::error_exit("Cannot open output file " + path + " !");
+    lumo::staged_file file(path);
+    if (!file.ready()) return false;
+    std::ofstream out(file.temp_path(), std::ios::out | std::ios::trunc);
+    if (!out) return false;
     if (format == 0)
         write_features_axes(out, features);
     else if (format == 1)
@@ -32,7 +37,7 @@ void write_feature_file(const std::string& path, feature_set<double>& features,
     out.flush();
     const bool written = static_cast<bool>(out);
     out.close();
-    if (!written || !out) application::error_exit("Cannot open output file " + path + " !");
+    return written && out && file.commit();
 }
 
 }  // namespace
@@ -97,10 +102,15 @@ std::string shell_quote(const std::string& text) {
     return quoted + "'";
 }
 
+std::string descriptor_invocation(const std::string& image, const std::string& features,
+                                  const std::string& descriptors) {
+    return "qev -i " + shell_quote(image) + " -sift -p1 " + shell_quote(features) + " -o1 " +
+           shell_quote(descriptors);
+}
+
 std::string descriptor_command(const std::string& image, const std::string& features,
                                const std::string& descriptors) {
-    return "qev -i " + shell_quote(image) + " -sift -p1 " + shell_quote(features) + " -o1 " +
-           shell_quote(descriptors) + quiet_suffix();
+    return descriptor_invocation(image, features, descriptors) + quiet_suffix();
 }
 
 void application::feature_geometry() {
@@ -110,21 +120,20 @@ void application::feature_geometry() {
 
 void application::save_features() {
     const std::string path = output_name(output_suffixes[6], feature_extension);
-    write_feature_file(path, images.features, opts.features.format);
+    // With -de alone the feature file is only the executable's input.
+    if (opts.commands.features || !opts.commands.descriptors) note_output(path);
+    if (!write_feature_file(path, images.features, opts.features.format))
+        error_exit("Cannot open output file " + path + " !");
     if (!opts.commands.descriptors) return;
 
     timeval start;
     gettimeofday(&start, nullptr);
     const std::string descriptors = output_name(output_suffixes[7], feature_extension);
-    const std::string image = opts.files.input_folder + opts.program.file_name;
-    if (!run_command(descriptor_command(image, path, descriptors))) {
-        std::cout << std::endl;
-        error_exit("Cannot run the descriptor extraction executable qev/qev.exe !");
-    }
+    note_output(descriptors);
+    extract_descriptors(path, descriptors);
     // Without -f the feature file was only the executable's input.
     if (!opts.commands.features && !remove_file(path))
         error_exit("Cannot delete intermediate file " + path + " !");
-    remove_file(descriptors + ".params");  // the executable may not leave one
     timeval stop;
     gettimeofday(&stop, nullptr);
     const double t = elapsed_ms(start, stop);
@@ -132,6 +141,37 @@ void application::save_features() {
         std::cout << std::endl << "[ Descriptor extraction" << ": " << t << " ms" << " ]" << std::endl << std::endl;
     else
         std::cout << "  [descriptors" << ": " << t << " ms" << "]" << std::endl;
+}
+
+// The executable writes under a temporary name, renamed over the descriptor
+// file once it has succeeded; its parameter file is removed. When it runs
+// and fails, its own error output is shown and, unless -f keeps it, the
+// feature file made for it is removed; when it cannot be found at all, the
+// feature file stays for a later run by hand.
+void application::extract_descriptors(const std::string& features, const std::string& descriptors) {
+    const bool keep_features = opts.commands.features;
+    lumo::staged_file output(descriptors);
+    if (!output.ready()) {
+        if (!keep_features) remove_file(features);
+        finish_line();
+        error_exit("Cannot open output file " + descriptors + " !");
+    }
+    const std::string image = opts.files.input_folder + opts.program.file_name;
+    const command_outcome run =
+        run_command_collecting_errors(descriptor_invocation(image, features, output.temp_path()));
+    remove_file(output.temp_path() + ".params");  // the executable may not leave one
+    if (!run.success) {
+        output.discard();
+        std::cerr << run.errors << std::flush;
+        if (run.found && !keep_features) remove_file(features);
+        std::cout << std::endl;
+        error_exit("Cannot run the descriptor extraction executable qev/qev.exe !");
+    }
+    if (!output.commit()) {
+        if (!keep_features) remove_file(features);
+        finish_line();
+        error_exit("Cannot open output file " + descriptors + " !");
+    }
 }
 
 }  // namespace lumo::zarn

@@ -34,7 +34,10 @@ std::string quiet_suffix();
 std::string shell_quote(const std::string& text);
 
 // "qev -i <image> -sift -p1 <features> -o1 <descriptors>" with every path
-// quoted, then the quiet suffix.
+// quoted.
+std::string descriptor_invocation(const std::string& image, const std::string& features,
+                                  const std::string& descriptors);
+// The invocation followed by the quiet suffix.
 std::string descriptor_command(const std::string& image, const std::string& features,
                                const std::string& descriptors);
 

@@ -4,6 +4,7 @@
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,16 +56,27 @@ bool mark_visited(const struct stat& st, visited_folders& visited) {
         .second;
 }
 
-// Appends prefix + name for every matching entry of folder + prefix that is
-// not a folder.
+// Whether a search lists the entry: never a folder. A name given without
+// wildcards is listed whatever it is (loading then refuses what is not a
+// regular file); a wildcard or recursive search lists regular files only,
+// so that a named pipe, a device or a socket never enters a batch. An entry
+// that stat cannot follow (a dangling link) counts as a file.
+bool listed(const std::string& path, bool regular_only) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return true;
+    if (S_ISDIR(st.st_mode)) return false;
+    return !regular_only || S_ISREG(st.st_mode);
+}
+
+// Appends prefix + name for every matching entry of folder + prefix that
+// is listed.
 void append_matches(const std::string& pattern, const std::string& folder,
-                    const std::string& prefix, std::vector<std::string>& list) {
+                    const std::string& prefix, std::vector<std::string>& list, bool regular_only) {
     folder_listing listing(folder + prefix);
     std::string name;
-    struct stat st;
     while (listing.next(name)) {
-        if (!matches(pattern, name)) continue;
-        if (!stat_folder(folder + prefix + name, st)) list.push_back(prefix + name);
+        if (matches(pattern, name) && listed(folder + prefix + name, regular_only))
+            list.push_back(prefix + name);
     }
 }
 
@@ -74,7 +86,7 @@ void expand_file_pattern(const std::string& pattern, std::string& folder,
                          std::vector<std::string>& list, bool recursive) {
     std::string name;
     if (!split_path(pattern, folder, name)) return;
-    append_matches(name, folder, "", list);
+    append_matches(name, folder, "", list, has_wildcard(name));
     if (!recursive) return;
     visited_folders visited;
     struct stat st;
@@ -85,7 +97,7 @@ void expand_file_pattern(const std::string& pattern, std::string& folder,
 void list_matching_files(const std::string& pattern, const std::string& folder,
                          const std::string& prefix, std::vector<std::string>& list,
                          visited_folders& visited) {
-    append_matches(pattern, folder, prefix, list);
+    append_matches(pattern, folder, prefix, list, true);
     search_subfolders(pattern, folder, prefix, list, visited);
 }
 
@@ -183,6 +195,42 @@ bool has_wildcard(const std::string& s) { return s.find_first_of("*?[{") != std:
 bool run_command(const std::string& command) {
     if (std::system(command.c_str()) == 0) return true;
     return std::system((current_prefix + command).c_str()) == 0;
+}
+
+namespace {
+
+// The shell's status for a command it cannot find.
+constexpr int status_not_found = 127;
+
+// One attempt: standard error read through a pipe, standard output dropped.
+// Returns the exit status, or -1 when the program ended by a signal; a shell
+// that cannot be started finds nothing.
+int run_for_errors(const std::string& command, std::string& errors) {
+    FILE* pipe = ::popen((command + " 2>&1 > /dev/null").c_str(), "r");
+    if (!pipe) return status_not_found;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) errors.append(buffer, n);
+    const int status = ::pclose(pipe);
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+command_outcome run_command_collecting_errors(const std::string& command) {
+    command_outcome outcome;
+    for (const std::string& attempt : {command, current_prefix + command}) {
+        std::string errors;
+        const int status = run_for_errors(attempt, errors);
+        if (status == 0) {
+            outcome.success = true;
+            return outcome;
+        }
+        if (status == status_not_found) continue;  // the shell's own "not found"
+        outcome.found = true;
+        outcome.errors += errors;
+    }
+    return outcome;
 }
 
 }  // namespace lumo::zarn

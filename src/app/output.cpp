@@ -42,11 +42,6 @@ lumo::image<T> map_image(const lumo::array_2d<T>& map) {
     return im;
 }
 
-template <typename A, typename B>
-bool same_size(const A& a, const B& b) {
-    return a.size(0) == b.size(0) && a.size(1) == b.size(1) && !a.empty();
-}
-
 }  // namespace
 
 template <typename T>
@@ -80,6 +75,7 @@ void application::output_image(const lumo::image<unsigned char>& canvas, size_t 
         return;
     }
     const std::string path = output_name(output_suffixes[index], "");
+    note_output(path);
     if (!lumo::save_image(canvas, path)) error_exit("Cannot open output file " + path + " !");
 }
 
@@ -90,6 +86,7 @@ void application::output_map(const lumo::array_2d<real>& map, size_t index) {
         return;
     }
     const std::string path = output_name(output_suffixes[index], "");
+    note_output(path);
     if (!save_map(map, path)) error_exit("Cannot open output file " + path + " !");
 }
 
@@ -101,20 +98,6 @@ void application::output_distance(const lumo::array_2d<real>& map,
     if ((primal ? c.distance : c.dual_distance) && !map.empty()) output_map(map, primal ? 0 : 2);
     if ((primal ? c.medial : c.dual_medial) && !canvas.empty()) output_image(canvas, primal ? 1 : 3);
 }
-
-namespace {
-
-// The medial picture of one side can be drawn when its marker, and the
-// layer that colours it, belong to the current input.
-bool medial_drawable(const image_set<double>& set, const options<double>& opts, bool primal) {
-    const auto& input = set.input;
-    if (!same_size(primal ? set.medial : set.dual_medial, input)) return false;
-    if (opts.medial.times_distance) return same_size(primal ? set.distance : set.dual_distance, input);
-    if (opts.medial.times_residue) return same_size(primal ? set.residue : set.dual_residue, input);
-    return true;
-}
-
-}  // namespace
 
 void application::output_results() {
     image_set<real>& set = images;

@@ -3,6 +3,7 @@
 
 #include <initializer_list>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include <lumo/details/image/bridge.hpp>
@@ -50,6 +51,9 @@ const std::string feature_extension = ".txt";
 void application::process_files() { process_files(images); }
 
 void application::process_files(image_set<real>& set) {
+    // Without a display view mode would only fail at its first window,
+    // after all the computation of the first image.
+    if (opts.program.view) lumo::require_display();
     // A sample drawn into the input slot is processed once, without a name.
     if (!set.input.empty()) {
         process_file("");
@@ -64,7 +68,28 @@ void application::process_single(const std::string& name) {
     process_files(images);
 }
 
+// An image too large for memory ends the run with a message naming it;
+// unwinding has freed what its processing held and removed any output
+// being written for it.
 void application::process_file(const std::string& name) {
+    try {
+        process_image(name);
+    } catch (const std::bad_alloc&) {
+        memory_exit(name);
+    }
+}
+
+void application::finish_line() const {
+    if (console && !console->at_line_start()) std::cout << std::endl;
+}
+
+void application::memory_exit(const std::string& name) const {
+    finish_line();
+    const std::string what = name.empty() ? "the sample image" : opts.files.input_folder + name;
+    error_exit("Not enough memory to process " + what + " !");
+}
+
+void application::process_image(const std::string& name) {
     const bool timing = opts.program.timing;
     opts.program.file_name = name;
     if (!name.empty()) {
@@ -126,6 +151,11 @@ std::string application::output_name(const std::string& suffix, const std::strin
         error_exit("Could not create directory " + folder + " !");
     }
     return path;
+}
+
+void application::note_output(const std::string& path) {
+    if (written_outputs.insert(path).second || !repeated_outputs.insert(path).second) return;
+    std::cerr << "Warning: output file " << path << " is written more than once!" << std::endl;
 }
 
 std::string application::output_name(size_t index, const std::string& extension) {

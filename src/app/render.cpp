@@ -194,7 +194,8 @@ void draw_fine_partition(image_set<T>& set, const options<T>& opts, lumo::image<
         render_partition(layer, set.labels);
         lumo::compose_overlay(canvas, canvas, layer, false, interior_weight(opts));
     }
-    if (opts.partition.show_medial) draw_medial_under(set, opts, canvas, canvas, true, std::min(w1, w2));
+    if (opts.partition.show_medial && medial_drawable(set, opts, true, set.labels))
+        draw_medial_under(set, opts, canvas, canvas, true, std::min(w1, w2));
     if (opts.partition.boundaries()) {
         lumo::array_2d<byte> mask;
         lumo::label_boundaries(set.labels, mask);

@@ -40,10 +40,33 @@ template <typename T>
 void draw_medial_under(image_set<T>& set, const options<T>& opts, lumo::image<unsigned char>& canvas,
                        const lumo::image<unsigned char>& background, bool primal, T weight);
 
+// Two results of the same (non-empty) shape.
+template <typename A, typename B>
+bool same_size(const A& a, const B& b) {
+    return a.size(0) == b.size(0) && a.size(1) == b.size(1) && !a.empty();
+}
+
+// The medial picture of one side can be drawn at the shape of `like` (by
+// default the input) when its marker, and the layer that colours it, have
+// that shape: they belong to the current image.
+template <typename T, typename A>
+bool medial_drawable(const image_set<T>& set, const options<T>& opts, bool primal, const A& like) {
+    if (!same_size(primal ? set.medial : set.dual_medial, like)) return false;
+    if (opts.medial.times_distance) return same_size(primal ? set.distance : set.dual_distance, like);
+    if (opts.medial.times_residue) return same_size(primal ? set.residue : set.dual_residue, like);
+    return true;
+}
+
+template <typename T>
+bool medial_drawable(const image_set<T>& set, const options<T>& opts, bool primal) {
+    return medial_drawable(set, opts, primal, set.input);
+}
+
 template <typename T>
 void draw_partition(image_set<T>& set, const options<T>& opts, lumo::image<unsigned char>& canvas,
                     const lumo::array_2d<unsigned char>& background, T w1, T w2);
 
+// The medial axis goes under the partition only where it can be drawn.
 template <typename T>
 void draw_fine_partition(image_set<T>& set, const options<T>& opts,
                          lumo::image<unsigned char>& canvas,

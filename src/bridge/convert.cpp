@@ -1,6 +1,7 @@
 // Conversions between library images, OpenCV matrices and gray bytes.
 #include <climits>
 #include <cstring>
+#include <new>
 #include <type_traits>
 
 #include <lumo/details/image/bridge.hpp>
@@ -50,7 +51,13 @@ template <typename T>
 cv::Mat planar_to_mat(const image<T>& im) {
     const size_t rows = im.size(0), cols = im.size(1), ch = im.size(2);
     if (rows > INT_MAX || cols > INT_MAX || ch < 1 || ch > CV_CN_MAX) throw ecomp();
-    cv::Mat m(static_cast<int>(rows), static_cast<int>(cols), CV_MAKETYPE(depth_of<T>(), static_cast<int>(ch)));
+    cv::Mat m;
+    try {
+        m.create(static_cast<int>(rows), static_cast<int>(cols), CV_MAKETYPE(depth_of<T>(), static_cast<int>(ch)));
+    } catch (const cv::Exception& e) {
+        if (bridge::out_of_memory(e)) throw std::bad_alloc();
+        throw ecomp();
+    }
     const T* src = im.raw();
     const size_t plane = rows * cols;
     for (size_t r = 0; r < rows; ++r) {

@@ -24,6 +24,14 @@ cv::Mat to_ipl(const image<unsigned char>& im);
 cv::Mat to_ipl(const image<float>& im);
 cv::Mat to_ipl(const image<double>& im);
 
+namespace bridge {
+
+// OpenCV reports an allocation that failed by an exception of its own; the
+// bridge passes it on as std::bad_alloc.
+inline bool out_of_memory(const cv::Exception& e) { return e.code == cv::Error::StsNoMem; }
+
+}  // namespace bridge
+
 }  // namespace lumo
 
 #endif

@@ -41,6 +41,8 @@ void show_window(const image<T>& im, const char* title) {
 
 }  // namespace
 
+void require_display() { bridge::require_display(); }
+
 void show_image(const image<unsigned char>& im, const char* title) { show_window(im, title); }
 void show_image(const image<float>& im, const char* title) { show_window(im, title); }
 void show_image(const image<double>& im, const char* title) { show_window(im, title); }

@@ -281,25 +281,6 @@ public:
         best_squared_length = 0;
     }
 
-    void begin_fire() const {
-        if (timer.enabled)
-            print_separator(timer.label_width, timer.value_width, '=');
-        else
-            std::cout << std::endl;
-    }
-
-    void end_fire() const {
-        if (timer.enabled) print_separator(timer.label_width, timer.value_width, '=');
-    }
-
-    // At most one snapshot per node taken; the level catches up step by step.
-    void fire_at(T d) {
-        if (d > this->next_fire_level) {
-            this->fire_snapshot(d);
-            this->next_fire_level = this->next_fire_level + this->fire_step;
-        }
-    }
-
     // A far neighbour joins the front with the handed-on position; a front
     // neighbour takes it when it is strictly shorter.
     void reach_binary(node* q, const entry* target) {
@@ -316,7 +297,7 @@ public:
     template <bool fire>
     void binary_front() {
         begin_propagation();
-        if (fire) begin_fire();
+        if (fire) open_fire_display(timer);
         const std::ptrdiff_t w = static_cast<std::ptrdiff_t>(this->width);
         const std::ptrdiff_t r = row_forward;
         std::int32_t best_sq = 0;
@@ -326,7 +307,7 @@ public:
             p->state = done;
             const entry* best = p->entry_position;
             best_sq = best->squared_length;
-            if (fire) fire_at(std::sqrt(static_cast<T>(best_sq)));
+            if (fire) this->fire_at(std::sqrt(static_cast<T>(best_sq)));
             node* q = p - w;
             if (q->state == front) take_if_shorter(q->entry_position - r, best, best_sq);
             q = p + w;
@@ -342,7 +323,7 @@ public:
             reach_binary(p + 1, best - 1);
             best_squared_length = best_sq;
         }
-        if (fire) end_fire();
+        if (fire) close_fire_display(timer);
         this->opts->distance.ceiling =
             static_cast<T>(std::sqrt(static_cast<double>(best_squared_length)) + 2.0);
     }
@@ -412,7 +393,7 @@ public:
     template <bool fire>
     void weighted_front() {
         begin_propagation();
-        if (fire) begin_fire();
+        if (fire) open_fire_display(timer);
         const std::ptrdiff_t w = static_cast<std::ptrdiff_t>(this->width);
         const std::ptrdiff_t r = row_forward;
         while (node* p = buckets.take()) {
@@ -422,7 +403,7 @@ public:
             node* g = p->generator;
             const T* pos = p->length_position;
             T d = p->distance;
-            if (fire) fire_at(d);
+            if (fire) this->fire_at(d);
             node* q = p - w;
             if (q->state == front) try_weighted(q, q->length_position - r, g, pos, d);
             q = p + w;
@@ -441,7 +422,7 @@ public:
             hand_on_weighted(p + 1, pos - 1, g, gh);
             best_distance = d;
         }
-        if (fire) end_fire();
+        if (fire) close_fire_display(timer);
         this->opts->distance.ceiling = best_distance + T(2);
     }
 

@@ -291,7 +291,7 @@ public:
     template <bool weighted, marker_kind kind, bool min_distance, bool fire>
     void propagate(marker_type& m) {
         begin_residue();
-        if constexpr (fire) timer.close();
+        if constexpr (fire) open_fire_display(timer);
         const std::uint64_t w = this->width;
         pair_type s;
         while (!front.empty()) {
@@ -329,9 +329,7 @@ public:
                 enqueue(p + w + 1);
             }
         }
-        if constexpr (fire) {
-            if (timer.enabled) timer.close();
-        }
+        if constexpr (fire) close_fire_display(timer);
     }
 
     // Mask, threshold, name and grassfire progress of a residue loop.
@@ -394,11 +392,7 @@ public:
         } else if (static_cast<std::uint64_t>(this->row_bound) > r + this->half_size) {
             ++this->pass_count;
             this->row_bound = 0;
-            const T level = static_cast<T>(this->pass_count);
-            if (level > this->next_fire_level) {
-                this->fire_snapshot(level);
-                this->next_fire_level = this->next_fire_level + this->fire_step;
-            }
+            this->fire_at(static_cast<T>(this->pass_count));
         }
     }
 

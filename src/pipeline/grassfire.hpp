@@ -14,6 +14,7 @@
 #include <lumo/details/image/color.hpp>
 
 #include "pipeline/node_grid.hpp"
+#include "pipeline/stage_timer.hpp"
 
 namespace lumo::zarn {
 
@@ -114,6 +115,27 @@ inline std::string fire_text(const std::string& name) {
 template <typename T>
 void print_fire_line(const std::string& text, T level) {
     std::cout << text << " @" << std::fixed << std::setprecision(1) << level << std::endl;
+}
+
+// Snapshots of a stage open with a '=' rule with timing, a line end
+// without, and close with a '=' rule with timing.
+inline void open_fire_display(const stage_timer& timer) {
+    if (timer.enabled)
+        print_separator(timer.label_width, timer.value_width, '=');
+    else
+        std::cout << std::endl;
+}
+
+inline void close_fire_display(const stage_timer& timer) {
+    if (timer.enabled) print_separator(timer.label_width, timer.value_width, '=');
+}
+
+template <bool debug, typename T>
+void node_grid<debug, T>::fire_at(T level) {
+    if (level > next_fire_level) {
+        fire_snapshot(level);
+        next_fire_level = next_fire_level + fire_step;
+    }
 }
 
 template <bool debug, typename T>

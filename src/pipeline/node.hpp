@@ -58,8 +58,9 @@ struct entry {
 };
 
 template <bool debug, typename T>
-struct graph_vertex;      // boundary-graph vertex (both configurations), src/graph
-struct component_record;  // partition component, defined by the partition stage
+struct graph_vertex;  // boundary-graph vertex (both configurations), src/graph
+template <typename T>
+struct component_type;  // partition component, defined in partition/records.hpp
 
 // One record per pixel of the padded grid. Fields 11 to 16 are shared
 // between stages that never run at the same time.
@@ -82,7 +83,7 @@ struct node_type {
         node_type* source;            // geodesic: source of the front
     };
     union {
-        component_record* component;  // partition
+        component_type<T>* component;  // partition
         node_type* parent;             // geodesic
     };
     std::uint64_t label;  // partition label / geodesic trace count

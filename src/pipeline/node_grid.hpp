@@ -78,6 +78,11 @@ struct node_grid {
     // Prints "<name> fire @<level>" and shows every node's state word;
     // defined with the grassfire display.
     void fire_snapshot(T level);
+
+    // A snapshot when the level is above the next fire level, which then
+    // grows by one step: at most one per call, so after a jump in level
+    // the snapshots catch up one call at a time.
+    void fire_at(T level);
 };
 
 // Stores value into one word of every node of the frame of width k.

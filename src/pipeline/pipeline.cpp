@@ -8,6 +8,7 @@
 #include "distance/run_distance.hpp"
 #include "graph/graph.hpp"
 #include "medial/run_medial.hpp"
+#include "partition/partition.hpp"
 #include "pipeline/padding.hpp"
 
 namespace lumo::zarn {
@@ -94,15 +95,22 @@ double image_pipeline<debug, T>::run(image_set<T>& images) {
 template <bool debug, typename T>
 bool image_pipeline<debug, T>::check_degenerate(image_set<T>& images) {
     const lumo::array_2d<unsigned char>& input = images.input;
-    if (lumo::min(input) != lumo::max(input)) return false;
+    const unsigned char value = lumo::min(input);
+    if (value != lumo::max(input)) return false;
 
     if (timer.enabled) std::cout << "Degenerate case: input is constant!" << std::endl;
 
     const lumo::size_array& sizes = input.size();
     const T infinity = std::numeric_limits<T>::infinity();
+    // A constant image has no boundary to measure from, except in binary
+    // mode an image that is all foreground: every pixel lies in the
+    // foreground, at distance 0 from it. The dual side runs weighted.
+    const auto distance_fill = [&] {
+        return !opts_.program.weighted && value != 0 ? T(0) : infinity;
+    };
     auto trivial = [&](lumo::array_2d<T>& distance, lumo::array_2d<unsigned char>& marker,
                        lumo::array_2d<T>& residue) {
-        if (distance_slot_wanted(opts_)) distance.resize(sizes, infinity);
+        if (distance_slot_wanted(opts_)) distance.resize(sizes, distance_fill());
         if (marker_slot_wanted(opts_)) {
             marker.resize(sizes, static_cast<unsigned char>(0));
             if (opts_.medial.times_residue) residue.resize(sizes, T(0));
@@ -188,13 +196,17 @@ void image_pipeline<debug, T>::compute_geodesic() {
     compute_plain();
 }
 
-// The dual distance over the negated heights; the partition stages that
-// bracket it are not built yet.
+// The partition's two halves around the dual distance over the negated
+// heights, which gives every node the origin that the cleanup reads.
 template <bool debug, typename T>
-void image_pipeline<debug, T>::compute_partition(feature_set<T>&) {
+void image_pipeline<debug, T>::compute_partition(feature_set<T>& features) {
+    partition<debug, T> stage(nodes, opts_, padded_input, partition_store, features);
+    timer.total += stage.run();
     enter_dual_mode();
     timer.total += run_distance_stage<debug, T>(nodes, opts_, padded_input, gradient);
     leave_dual_mode();
+    timer.total += stage.finish();
+    partition_done = true;
 }
 
 template <bool debug, typename T>

@@ -8,6 +8,7 @@
 
 #include "app/options.hpp"
 #include "graph/storage.hpp"
+#include "partition/storage.hpp"
 #include "pipeline/node_grid.hpp"
 #include "pipeline/run.hpp"
 #include "pipeline/stage_timer.hpp"
@@ -52,6 +53,7 @@ public:
     lumo::array_2d<unsigned char> padded_input;
     lumo::array_2d<unsigned char> gradient;
     node_array<debug, T> nodes;
+    partition_storage<T> partition_store;  // components, regions and links
     bool saved_weighted = false;
     // Boundary-graph records of the geodesic and of the plain sequence; they
     // live as long as the pipeline, since nodes point into them.

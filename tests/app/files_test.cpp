@@ -196,3 +196,28 @@ TEST(PathUtilities, RemoveAndRunCommand) {
     while (std::getline(log, line)) ++lines;
     EXPECT_EQ(lines, 1);
 }
+
+// root: a.png, p.png (a pipe), l.png -> p.png, sub/b.png, sub/q.png (a pipe)
+TEST(FileSearchPipes, WildcardAndRecursiveSearchesListRegularFilesOnly) {
+    temp_folder t;
+    touch(t / "a.png");
+    ASSERT_EQ(mkfifo((t / "p.png").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("p.png", (t / "l.png").c_str()), 0);
+    ASSERT_EQ(symlink("a.png", (t / "la.png").c_str()), 0);
+    make_folder(t / "sub");
+    touch(t / "sub/b.png");
+    ASSERT_EQ(mkfifo((t / "sub/q.png").c_str(), 0644), 0);
+
+    std::string folder;
+    std::vector<std::string> files;
+    expand_file_pattern(t / "*.png", folder, files, true);
+    EXPECT_EQ(sorted(files), (std::vector<std::string>{"a.png", "la.png", "sub/b.png"}));
+
+    // A name without wildcards is listed whatever it is: loading refuses it.
+    files.clear();
+    expand_file_pattern(t / "p.png", folder, files, false);
+    EXPECT_EQ(files, std::vector<std::string>{"p.png"});
+    files.clear();
+    expand_file_pattern(t / "q.png", folder, files, true);
+    EXPECT_TRUE(files.empty());
+}

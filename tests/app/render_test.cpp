@@ -260,6 +260,25 @@ TEST(RenderPartition, MedialBeneathTakesTheSmallerWeight) {
     expect_pixel(canvas, 1, 100, 100, 100);
 }
 
+// Without a medial marker of the labels' shape (no medial stage ran for
+// this image) the partition is drawn as without -pm.
+TEST(RenderPartition, MedialBeneathNeedsAMarkerOfThisImage) {
+    image_set<double> set;
+    options<double> opts;
+    opts.partition.show_medial = true;
+    set.labels.resize(2, 1);
+    set.labels[0] = 0;
+    set.labels[1] = 0;
+    lumo::image<byte> canvas;
+    lumo::zarn::draw_partition(set, opts, canvas, bytes(2, 1, {100, 90}), 1.0, 0.5);
+    expect_pixel(canvas, 0, 100, 100, 100);
+    expect_pixel(canvas, 1, 90, 90, 90);
+    set.medial = bytes(3, 1, {255, 255, 255});  // an earlier image's
+    lumo::zarn::draw_partition(set, opts, canvas, bytes(2, 1, {100, 90}), 1.0, 0.5);
+    expect_pixel(canvas, 0, 100, 100, 100);
+    EXPECT_EQ(set.medial[0], 255);
+}
+
 TEST(RenderOverlay, InputForegroundEndsWhite) {
     lumo::image<byte> canvas;
     canvas.resize(3, 1, 3, 0);

@@ -24,6 +24,10 @@ void map_to_gray(const array_2d<double>& map, array_2d<unsigned char>& out);
 void map_to_gray(const array_2d<float>& map, array_2d<unsigned char>& out);
 void gray_to_rgb(const array_2d<unsigned char>& gray, image<unsigned char>& out);
 
+// Ends the process with a message on standard output and status 1 when no
+// display can be opened; checked once per process.
+void require_display();
+
 // Windows wait for any key and close before the call returns.
 void show_image(const image<unsigned char>& im, const char* title);
 void show_image(const image<float>& im, const char* title);
@@ -33,7 +37,9 @@ void show_image_titled(const image<unsigned char>& im, const std::string& name,
 void show_array(const array_2d<unsigned char>& a, const std::string& title);
 void bool_to_image(const array_2d<bool>& a, const std::string& title);
 
-// False when the file could not be written.
+// False when the file could not be written; an older file of that name
+// then stays as it was. A format that holds only colour (.ppm) or only gray
+// (.pgm, .pbm) gets the image in the channels it holds.
 bool save_image(const image<unsigned char>& im, const std::string& path);
 bool save_image(const image<float>& im, const std::string& path);
 bool save_image(const image<double>& im, const std::string& path);

@@ -1,0 +1,604 @@
+// The partition stage object: components grown along the ridges of the dual
+// value field, links where they meet, and, after the pipeline's dual distance
+// run, cleanup, merging along links and the partition labels.
+//
+// The value field: H minus the primal distance on ridge seeds (nodes whose
+// kind holds the second frame ring or a medial mark), +inf elsewhere. Seeds
+// are visited in ascending value; each joins the one component among its
+// assigned neighbours, starts a component, or becomes a cut (kind plateau)
+// where components meet.
+//
+// Neighbour order, in grid terms (row = index / w): +w, +(w-1), -1, -(w+1),
+// -w, -(w-1), +1, +(w+1); on the image as shown: right, upper right, up,
+// upper left, left, lower left, down, lower right.
+#ifndef ZARN_PARTITION_PARTITION_HPP
+#define ZARN_PARTITION_PARTITION_HPP
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <iostream>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <lumo/details/array_2d/array_2d>
+#include <lumo/details/image/bridge.hpp>
+
+#include "app/options.hpp"
+#include "distance/queues.hpp"
+#include "partition/records.hpp"
+#include "partition/storage.hpp"
+#include "pipeline/grassfire.hpp"
+#include "pipeline/node_grid.hpp"
+#include "pipeline/stage_timer.hpp"
+
+namespace lumo::zarn {
+
+// A node whose kind holds the second frame ring or a medial mark.
+template <typename Node>
+inline bool is_ridge_seed(const Node& n) {
+    return (n.kind.bits() & (second_ring | medial)) != 0;
+}
+
+// Ascending node value, a NaN after every number, so that the stable sort of
+// the seeds has a strict weak order to work with.
+template <typename Node>
+inline bool node_value_less(const Node* a, const Node* b) {
+    if (std::isnan(a->value)) return false;
+    return std::isnan(b->value) || a->value < b->value;
+}
+
+// Ascending link value with NaN last; on numbers it is link_value_less.
+template <typename T>
+inline bool link_order_less(const link<T>* a, const link<T>* b) {
+    if (std::isnan(a->value)) return false;
+    return std::isnan(b->value) || link_value_less(*a, *b);
+}
+
+template <bool debug, typename T>
+class partition : public node_grid<debug, T> {
+public:
+    using node = node_type<debug, T>;
+    using component = component_type<T>;
+    using base = node_grid<debug, T>;
+
+    static constexpr T infinity = std::numeric_limits<T>::infinity();
+
+    partition(node_array<debug, T>& grid, options<T>& o, const lumo::array_2d<unsigned char>& padded,
+              partition_storage<T>& store, feature_set<T>& pool)
+        : base(this, &grid, &o),
+          partition_opts(o.partition),
+          feature_opts(o.features),
+          timer(o.program.timing),
+          input(&padded),
+          storage(&store),
+          features(&pool),
+          bucket_count(this->width + this->height),
+          buckets(bucket_count),
+          ceiling(o.distance.ceiling) {
+        const auto w = static_cast<std::ptrdiff_t>(this->width);
+        const std::ptrdiff_t offsets[8] = {w, w - 1, -1, -(w + 1), -w, -(w - 1), 1, w + 1};
+        std::copy(offsets, offsets + 8, neighbor_offset);
+        // Values at or above this share the last bucket. They never occur:
+        // ridge values stay below H, itself below 2 (w + h) + 2.
+        bucket_limit = 4 * bucket_count + 64;
+    }
+
+    partition(const partition&) = delete;
+    partition& operator=(const partition&) = delete;
+
+    // ---- Drivers ----------------------------------------------------------
+
+    // Initialization, seeds, ridge propagation, links, primal type backup;
+    // returns the timed total in ms (0 with timing off).
+    double run() {
+        open_timer();
+        init();
+        timer.lap("Partition initialization:");
+        timed(
+            [this] {
+                if (partition_opts.fast_marching)
+                    create_front();
+                else
+                    create_list();
+            },
+            "Component front/list creation:");
+        timed(
+            [this] {
+                if (partition_opts.fast_marching)
+                    propagate_front();
+                else
+                    propagate_list();
+            },
+            "Ridge propagation / component creation:");
+        timed([this] { create_links(); }, "Link creation/expansion:");
+        timed([this] { backup_primal_type(); }, "Primal type backup:");
+        if (partition_opts.show_cuts) show_cuts();
+        return timer.rule('-');
+    }
+
+    // After the dual distance run: cleanup, merging, and the outputs that
+    // the commands ask for; returns the timed total in ms.
+    double finish() {
+        open_timer();
+        cleanup();
+        timer.lap("Component cleanup:");
+        const bool feature_mode = this->opts->commands.features_wanted();
+        if (feature_mode) {
+            timed([this] { compute_gaps(); }, "Component boundary gap computation:");
+            timed([this] { compute_statistics(); }, "Component statistics computation:");
+        }
+        timed([this] { merge(); }, "Component merging:");
+        if (feature_mode) {
+            timed([this] { generate_features(); }, "Feature generation:");
+            if (feature_opts.show_fine_partition)
+                timed([this] { output_partition(false); }, "Partition output:");
+            if (feature_opts.show_cover)
+                timed([this] { output_feature_cover(); }, "Feature cover output:");
+        } else if (this->opts->commands.partition) {
+            timed([this] { output_partition(true); }, "Partition output:");
+        }
+        if (timer.enabled && this->opts->program.statistics) print_statistics();
+        return timer.rule('-');
+    }
+
+    void print_statistics() const {
+        std::cout << "-> Components before / after merging:   " << components_at_merge - unions
+                  << " / " << live_components << std::endl;
+        if (!this->opts->commands.features_wanted()) return;
+        std::cout << "-> Total nodes / features (isolated):   "
+                  << storage->components.count() - unions << " / " << features->count << " ("
+                  << isolated_features << ")" << std::endl;
+    }
+
+    // ---- Initialization and seeds -----------------------------------------
+
+    void init() {
+        for (node* p = this->first_row; p != this->end; ++p) p->component = nullptr;
+        // Only the interactive view draws into the mask.
+        if (partition_opts.interactive)
+            mask_image.resize(this->width, this->height, 1, static_cast<unsigned char>(0));
+        for (std::ostringstream* s : {&cyan_caption, &yellow_caption}) {
+            s->setf(std::ios::fixed, std::ios::floatfield);
+            s->precision(2);
+        }
+    }
+
+    // Fast marching: every ridge seed of rows 1 to h-2 that no 4-neighbour
+    // seed undercuts is queued in the bucket of its value (state front); the
+    // others wait (far); every other node is excluded (border).
+    void create_front() {
+        const auto w = static_cast<std::ptrdiff_t>(this->width);
+        size_t seeds_found = 0;
+        for (node* p = this->row_1; p != this->row_h_minus_1; ++p) {
+            if (!is_ridge_seed(*p)) {
+                p->state = border;
+                continue;
+            }
+            ++seeds_found;
+            const T v = p->value;
+            if (undercuts(p[-1], v) || undercuts(p[1], v) || undercuts(p[-w], v) || undercuts(p[w], v)) {
+                p->state = far;
+                continue;
+            }
+            buckets.push(p, bucket_of(v));
+            p->state = front;
+        }
+        bucket_count = buckets.count();
+        reserve_storage(seeds_found);
+    }
+
+    // Sorting: every ridge seed of rows 1 to h-2 in ascending value, equal
+    // values in scan order; no state changes.
+    void create_list() {
+        seeds.clear();
+        for (node* p = this->row_1; p != this->row_h_minus_1; ++p)
+            if (is_ridge_seed(*p)) seeds.push_back(p);
+        std::stable_sort(seeds.begin(), seeds.end(), node_value_less<node>);
+        reserve_storage(seeds.size());
+    }
+
+    void reserve_storage(size_t seed_count) {
+        storage->reserve(seed_count, static_cast<double>(this->opts->program.memory_factor));
+        first_component = storage->components.first();
+    }
+
+    // Bucket of a value: its integer part; 0 for a negative or NaN value.
+    // Values from bucket_limit on, +inf included, share the last bucket, so
+    // that the order of buckets follows the order of values: a node waiting
+    // for a lower neighbour never sits in a bucket before it.
+    size_t bucket_of(T v) const {
+        if (!(v > T(0))) return 0;
+        return v < static_cast<T>(bucket_limit) ? static_cast<size_t>(v) : bucket_limit;
+    }
+
+    // ---- Ridge propagation ------------------------------------------------
+
+    // Dispatchers: the loop instance is chosen once per stage.
+    void propagate_front() {
+        const bool fire = this->opts->grassfire.descent_step != T(0);
+        if (!feature_opts.flat)
+            fire ? propagate_marching_fire() : propagate_marching();
+        else
+            fire ? propagate_marching_flat_fire() : propagate_marching_flat();
+    }
+
+    void propagate_list() {
+        const bool fire = this->opts->grassfire.descent_step != T(0);
+        if (!feature_opts.flat)
+            fire ? propagate_sorted_fire() : propagate_sorted();
+        else
+            fire ? propagate_sorted_flat_fire() : propagate_sorted_flat();
+    }
+
+    void propagate_marching() { propagate<true, false, false>(); }
+    void propagate_marching_flat() { propagate<true, true, false>(); }
+    void propagate_marching_fire() { propagate<true, false, true>(); }
+    void propagate_marching_flat_fire() { propagate<true, true, true>(); }
+    void propagate_sorted() { propagate<false, false, false>(); }
+    void propagate_sorted_flat() { propagate<false, true, false>(); }
+    void propagate_sorted_fire() { propagate<false, false, true>(); }
+    void propagate_sorted_flat_fire() { propagate<false, true, true>(); }
+
+    // ---- Link expansion and backup ----------------------------------------
+
+    // Drains the cuts: in weighted mode with expansion each cut first spreads
+    // to its 8-neighbours of exactly its value (breadth first); every cut and
+    // spread node then leaves the value field (+inf).
+    void create_links() {
+        const bool expand = this->opts->program.weighted && partition_opts.link_expansion;
+        while (!conflicts.empty()) {
+            node* p = conflicts.pop_front();
+            if (expand) {
+                const T v = p->value;
+                for (std::ptrdiff_t offset : neighbor_offset) expand_to(p + offset, v);
+            }
+            p->value = infinity;
+        }
+    }
+
+    void expand_to(node* q, T v) {
+        if (q->state != border && q->kind != plateau && q->value == v) push_plateau(q);
+    }
+
+    void push_plateau(node* q) {
+        conflicts.push_back(q);
+        q->component = nullptr;
+        q->kind = plateau;
+    }
+
+    void backup_primal_type() {
+        for (node* p = this->first_row; p != this->end; ++p) p->kind_backup = p->kind;
+    }
+
+    // The kind of every node through the status colours: cuts and spread
+    // nodes black, the second frame ring white, medial nodes red.
+    void render_cuts(lumo::image<unsigned char>& picture) const {
+        render_node_image(*this->nodes, &node::kind, default_status_colors(), picture);
+    }
+
+    void show_cuts() const {
+        lumo::image<unsigned char> picture;
+        render_cuts(picture);
+        lumo::show_image_titled(picture, this->opts->program.file_name, "cuts");
+    }
+
+    // ---- Cleanup ------------------------------------------------------------
+
+    // Every node of rows 1 to h-2 takes the root component of the node whose
+    // dual wave reached it (none for the frame and for unreached nodes);
+    // link ends become roots; every component becomes a singleton root.
+    // An origin is a seed of the dual run, its own origin: whether it comes
+    // before or after the node, its root is the same.
+    void cleanup() {
+        for (node* p = this->row_1; p != this->row_h_minus_1; ++p) {
+            const node* o = p->kind == border ? nullptr : dual_origin(*p);
+            component* c = o ? o->component : nullptr;
+            p->component = c ? component_find(c) : nullptr;
+        }
+        for (link<T>& l : storage->links) {
+            l.c1 = component_find(l.c1);
+            l.c2 = component_find(l.c2);
+        }
+        for (component& c : storage->components) {
+            c.parent = nullptr;
+            c.rank = 0;
+            c.feature = 0;
+        }
+    }
+
+    // The origin that the latest (dual) distance run gave the node; a node
+    // it did not reach has none.
+    static const node* dual_origin(const node& p) { return p.state == done ? p.generator : nullptr; }
+
+    // Feature mode, not built yet: gap sums over the links at each border.
+    void compute_gaps() {}
+
+    // Feature mode, not built yet: the region moments of every component.
+    void compute_statistics() {}
+
+    // ---- Merging ------------------------------------------------------------
+
+    // Links in ascending value (equal values in the order they were made).
+    std::vector<link<T>*> sorted_links() {
+        std::vector<link<T>*> order;
+        order.reserve(storage->links.size());
+        for (link<T>& l : storage->links) order.push_back(&l);
+        std::stable_sort(order.begin(), order.end(), link_order_less<T>);
+        return order;
+    }
+
+    void merge() {
+        const std::vector<link<T>*> order = sorted_links();
+        components_at_merge = storage->components.count();
+        live_components = components_at_merge - unions;
+        if (this->opts->commands.features_wanted())
+            merge_features(order);
+        else
+            merge_partition(order);
+    }
+
+    // Unites roots along the links until -pc components are left or the
+    // link values pass H - (-pd) (a NaN value does not stop).
+    void merge_partition(const std::vector<link<T>*>& order) {
+        const T limit = ceiling - partition_opts.min_link_distance;
+        const size_t least = partition_opts.min_components;
+        for (link<T>* l : order) {
+            if (live_components <= least || l->value > limit) return;
+            component* a = component_find(l->c1);
+            component* b = component_find(l->c2);
+            if (a == b) continue;
+            component_union(a, b);
+            --live_components;
+        }
+    }
+
+    // Feature mode, not built yet: no link is merged.
+    void merge_features(const std::vector<link<T>*>&) {}
+
+    // Feature mode, not built yet: the image gets no features.
+    void generate_features() { features->count = 0; }
+
+    // ---- Outputs ------------------------------------------------------------
+
+    // Every node's label: the pool index of its component's root (roots) or
+    // of its own component; the largest size_t for a node without one.
+    void output_partition(bool roots) {
+        for (node* p = this->first_row; p != this->end; ++p) {
+            component* c = p->component;
+            if (!c) {
+                p->label = size_max;
+                continue;
+            }
+            if (roots && c->parent) {
+                c->parent = component_find(c->parent);
+                c = c->parent;
+            }
+            p->label = component_index(c);
+        }
+    }
+
+    // Feature mode, not built yet.
+    void output_feature_cover() {}
+
+    size_t component_index(const component* c) const { return static_cast<size_t>(c - first_component); }
+
+    // ---- Fields -------------------------------------------------------------
+
+    partition_options<T> partition_opts;
+    feature_options<T> feature_opts;
+    stage_timer timer;
+    const lumo::array_2d<unsigned char>* input;  // padded input image
+    partition_storage<T>* storage;
+    feature_set<T>* features;
+    fifo<node*> conflicts;  // cuts, in the order they were made
+    size_t bucket_count;    // buckets in use: w + h, or more for high seed values
+    size_t bucket_limit;
+    bucket_array<node> buckets;
+    std::vector<node*> seeds;  // sorting mode, ascending value
+    size_t unions = 0;         // immediate unions of the propagation
+    size_t components_at_merge = 0;
+    size_t live_components = 0;
+    size_t isolated_features = 0;
+    component* first_component = nullptr;
+    // H of the primal run; the dual distance run rewrites the options' copy.
+    T ceiling;
+    std::ptrdiff_t neighbor_offset[8];
+    // Drawing mask and captions of the interactive view.
+    lumo::image<unsigned char> mask_image;
+    std::ostringstream cyan_caption;
+    std::ostringstream yellow_caption;
+
+private:
+    // Working values of the node being processed, with its neighbourhood as
+    // it stood when loaded.
+    struct visit {
+        T value;
+        T span;         // H - value - distance of the origin
+        T cut_minimum;  // lowest value among cut neighbours
+        const node* origin;
+        component* current;  // the component found so far
+        node* neighbors[8];
+        status states[8];
+        T values[8];
+    };
+
+    static bool undercuts(const node& q, T v) { return is_ridge_seed(q) && q.value < v; }
+
+    void open_timer() {
+        if (timer.enabled) timer.total = 0;
+        timer.restart();
+    }
+
+    template <typename F>
+    void timed(F&& stage, const char* label) {
+        timer.restart();
+        stage();
+        timer.lap(label);
+    }
+
+    // ---- The propagation loop: one template over the visiting order, the
+    // link width (flat or squared) and the grassfire display.
+    template <bool marching, bool flat, bool fire>
+    void propagate() {
+        this->name = "partition";
+        this->fire_step = this->opts->grassfire.descent_step;
+        this->next_fire_level = 0;
+        this->pass_count = 0;
+        this->row_bound = 0;
+        if (fire) open_fire_display(timer);
+        visit v;
+        if constexpr (marching) {
+            while (node* p = buckets.take()) {
+                if (p->state != front) continue;
+                v.value = p->value;
+                load_neighbors(v, p);
+                if (propagate_step(v)) {
+                    queue_node(p, v.value);  // behind the lower neighbours it waits for
+                    continue;
+                }
+                p->state = done;
+                if (fire) this->fire_at(v.value);
+                assign_node<marching, flat>(v, p);
+            }
+        } else {
+            for (node* p : seeds) {
+                v.value = p->value;
+                load_neighbors(v, p);
+                if (fire) this->fire_at(v.value);
+                assign_node<marching, flat>(v, p);
+            }
+        }
+        if (fire) close_fire_display(timer);
+    }
+
+    void load_neighbors(visit& v, node* p) const {
+        for (int k = 0; k < 8; ++k) {
+            node* q = p + neighbor_offset[k];
+            v.neighbors[k] = q;
+            v.states[k] = q->state;
+            v.values[k] = q->value;
+        }
+    }
+
+    // True when a lower neighbour is still waiting; a far one is queued.
+    // Neighbours of equal or greater value never hold a node back.
+    bool propagate_step(visit& v) {
+        bool pending = false;
+        for (int k = 0; k < 8; ++k)
+            if (v.values[k] < v.value) pending |= pending_lower(v.neighbors[k], v.states[k], v.values[k]);
+        return pending;
+    }
+
+    bool pending_lower(node* q, status s, T value) {
+        if (s == front) return true;
+        if (s != far) return false;
+        queue_front<true>(q, value);
+        return true;
+    }
+
+    // No push ever lands behind the cursor (the lower neighbours of a
+    // node are settled first); should one, it is taken from the cursor's
+    // bucket rather than lost.
+    void queue_node(node* q, T value) {
+        const size_t b = bucket_of(value);
+        buckets.push(q, b < buckets.cursor() ? buckets.cursor() : b);
+    }
+
+    // A far node joins the front. Sorting mode reads no buckets: the state
+    // changes, the push is left out.
+    template <bool marching>
+    void queue_front(node* q, T value) {
+        if (marching) queue_node(q, value);
+        q->state = front;
+    }
+
+    void push_cut(node* p) {
+        conflicts.push_back(p);
+        p->kind = plateau;
+    }
+
+    void row_col(std::uint64_t index, std::uint64_t& row, std::uint64_t& col) const {
+        row = index / this->width;
+        col = index % this->width;
+    }
+
+    // Joins the one component found among the neighbours, starts a new one
+    // at a local minimum, or becomes a cut.
+    template <bool marching, bool flat>
+    void assign_node(visit& v, node* p) {
+        v.origin = p->generator;
+        const T origin_distance = v.origin ? v.origin->distance : T(0);
+        v.span = ceiling - v.value - origin_distance;
+        v.cut_minimum = infinity;
+        v.current = nullptr;
+        bool linked = false;
+        for (int k = 0; k < 8; ++k) linked |= examine_neighbor<marching, flat>(v, p, k);
+        if (!linked && v.current) {
+            // The record found first, which a union may have made a child.
+            p->component = v.current;
+            if (p->kind == second_ring) v.current->boundary = 1;
+        } else if (!linked && v.value < v.cut_minimum) {
+            component* c = storage->components.take();
+            *c = component{v.value, T(0), v.span, std::uint8_t(p->kind == second_ring ? 1 : 0),
+                           nullptr, nullptr, 0, 0};
+            p->component = c;
+        } else {
+            push_cut(p);
+        }
+    }
+
+    // One neighbour of the node being assigned; true when a link was made.
+    template <bool marching, bool flat>
+    bool examine_neighbor(visit& v, node* p, int k) {
+        const status s = v.states[k];
+        if (s == border) return false;
+        node* q = v.neighbors[k];
+        if (s == far) queue_front<marching>(q, v.values[k]);
+        if (q->kind == plateau) {
+            if (v.values[k] < v.cut_minimum) v.cut_minimum = v.values[k];
+            return false;
+        }
+        if (!q->component) return false;
+        component* r = component_find(q->component);
+        if (!v.current) {
+            v.current = r;
+            return false;
+        }
+        component* c = component_find(v.current);
+        v.current = c;
+        if (c == r) return false;
+        const bool margin_ok =
+            p->kind != second_ring || v.span <= static_cast<T>(partition_opts.margin);
+        if (v.value - c->peak >= T(1) && v.value - r->peak >= T(1) && margin_ok) {
+            make_link<flat>(v, p, c, r);
+            v.current = r;
+            return true;
+        }
+        component_union(c, r);
+        ++unions;
+        return false;
+    }
+
+    template <bool flat>
+    void make_link(const visit& v, const node* p, component* c, component* r) {
+        std::uint64_t dr = 0, dc = 0;
+        if (v.origin) {
+            std::uint64_t row, col, origin_row, origin_col;
+            row_col(p->index, row, col);
+            row_col(v.origin->index, origin_row, origin_col);
+            dr = row > origin_row ? row - origin_row : origin_row - row;
+            dc = col > origin_col ? col - origin_col : origin_col - col;
+        }
+        storage->links.push_back(
+            link<T>{c, r, v.value, flat ? v.span : v.span * v.span, dr * dr, dr * dc, dc * dc});
+    }
+
+};
+
+}  // namespace lumo::zarn
+
+#endif
