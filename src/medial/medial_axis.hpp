@@ -128,8 +128,7 @@ public:
         timer.restart();
         reconstruct();
         timer.lap("Medial axis reconstruction:");
-        if (timer.enabled) print_separator(timer.label_width, timer.value_width, '-');
-        return timer.total;
+        return timer.rule('-');
     }
 
     void init() {
