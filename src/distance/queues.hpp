@@ -19,6 +19,8 @@ public:
     bool empty() const { return head_ == items_.size(); }
     size_t size() const { return items_.size() - head_; }
     void push_back(P p) { items_.push_back(p); }
+    // Room for n entries in all, so that growth never copies the block.
+    void reserve(size_t n) { items_.reserve(n); }
     P front() const { return items_[head_]; }
     P pop_front() {
         P p = items_[head_++];
