@@ -299,4 +299,7 @@ using path_graph = graph<debug, T, path_config>;
 
 }  // namespace lumo::zarn
 
+#include "graph/boundary_parsing.hpp"
+#include "graph/structure_parsing.hpp"
+
 #endif

@@ -6,6 +6,7 @@
 #include <lumo/details/array/element_functions>
 
 #include "distance/run_distance.hpp"
+#include "graph/graph.hpp"
 #include "pipeline/padding.hpp"
 
 namespace lumo::zarn {
@@ -163,16 +164,24 @@ void image_pipeline<debug, T>::initial_allocations() {
     component_graph_storage.allocation_factor = opts_.program.memory_factor;
 }
 
-// The boundary graph and the medial axis follow the distance here once they
-// exist; until then both sequences end with the distance stage.
+// The component sequence: distance, then for anything beyond the distance
+// the boundary graph of the component configuration. Its records stay in
+// place after the used counts go back to 0 (nodes still point into them).
 template <bool debug, typename T>
 void image_pipeline<debug, T>::compute_plain() {
     timer.total += run_distance_stage<debug, T>(nodes, opts_, padded_input, gradient);
+    if (!opts_.commands.beyond_distance()) return;
+    component_graph<debug, T> graph(nodes, opts_, component_graph_storage);
+    timer.total += graph.parse_boundary();
+    timer.total += graph.parse_structure();
+    component_graph_storage.clear();
 }
 
+// The geodesic sequence over the path configuration goes here; until the
+// geodesic stage exists it is the component sequence.
 template <bool debug, typename T>
 void image_pipeline<debug, T>::compute_geodesic() {
-    timer.total += run_distance_stage<debug, T>(nodes, opts_, padded_input, gradient);
+    compute_plain();
 }
 
 // The dual distance over the negated heights; the partition stages that

@@ -82,7 +82,7 @@ TEST(GraphPool, ReserveAndReleaseDestroyEveryBuiltRecordOnce) {
     EXPECT_EQ(counted::live, 0);
 }
 
-TEST(GraphPool, IndexPastTheUsedCountFailsTheElementCheck) {
+TEST(GraphPoolDeathTest, IndexPastTheUsedCountFailsTheElementCheck) {
     stable_pool<indexed> pool;
     pool.reserve(8);
     pool.append();

@@ -1,0 +1,116 @@
+// Node grids for the boundary-graph tests, written in image terms: one string
+// per image row, one character per column, inside a one-node frame of border
+// nodes. '#' boundary (kind 128), '.' ordinary (8), 'o' interior (64),
+// 'x' border (16). Node (row, column) of the image is grid index
+// (row + 1) + w * (column + 1), w = rows + 2: the row varies fastest.
+//
+// Direction codes in image terms: 0 right, 1 up-right, 2 up, 3 up-left,
+// 4 left, 5 down-left, 6 down, 7 down-right.
+#ifndef ZARN_TESTS_GRAPH_SUPPORT_HPP
+#define ZARN_TESTS_GRAPH_SUPPORT_HPP
+
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "graph/graph.hpp"
+
+namespace graph_test {
+
+using lumo::zarn::component_config;
+using lumo::zarn::path_config;
+using lumo::zarn::status;
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+namespace code {
+constexpr std::uint8_t right = 0, up_right = 1, up = 2, up_left = 3, left = 4, down_left = 5,
+                       down = 6, down_right = 7;
+}
+
+template <bool debug, typename Config>
+struct grid {
+    using node = lumo::zarn::node_type<debug, double>;
+    using graph_type = lumo::zarn::graph<debug, double, Config>;
+    using storage_type = typename graph_type::storage;
+    using vertex = typename graph_type::vertex;
+    using edge = typename graph_type::edge;
+    using cycle = typename graph_type::cycle;
+
+    lumo::zarn::options<double> opts;
+    lumo::zarn::node_array<debug, double> nodes;
+    storage_type storage{0, 1.0};
+    size_t rows = 0;  // with the frame: the row stride
+    size_t cols = 0;
+
+    explicit grid(const std::vector<std::string>& map, bool weighted = false) {
+        opts.program.weighted = weighted;
+        rows = map.size() + 2;
+        cols = (map.empty() ? 0 : map[0].size()) + 2;
+        nodes.resize(rows, cols);
+        for (size_t i = 0; i < nodes.length(); ++i) {
+            node& n = nodes[i];
+            n = node{};
+            n.index = i;
+            n.kind = status(lumo::zarn::border);
+            n.generator = nullptr;
+        }
+        for (size_t r = 0; r < map.size(); ++r)
+            for (size_t c = 0; c < map[r].size(); ++c) pixel(r, c).kind = status(kind_of(map[r][c]));
+    }
+
+    static lumo::zarn::status_enum kind_of(char ch) {
+        switch (ch) {
+            case '#': return lumo::zarn::boundary_seed;
+            case 'o': return lumo::zarn::interior;
+            case 'x': return lumo::zarn::border;
+            default: return lumo::zarn::ordinary;
+        }
+    }
+
+    node& pixel(size_t r, size_t c) { return nodes[(r + 1) + rows * (c + 1)]; }
+    vertex* vertex_at(size_t r, size_t c) { return graph_type::vertex_of(&pixel(r, c)); }
+
+    std::unique_ptr<graph_type> make() {
+        return std::make_unique<graph_type>(nodes, opts, storage);
+    }
+
+    // A vertex on pixel (r, c) without detection.
+    vertex* add_vertex(size_t r, size_t c, std::uint64_t trace_count = 0) {
+        return graph_type::add_vertex(storage, &pixel(r, c), trace_count);
+    }
+    edge* add_edge(vertex* a, vertex* b, std::uint8_t slot_a, std::uint8_t slot_b, double weight,
+                   std::uint64_t references = 0) {
+        return graph_type::add_edge(storage, a, b, slot_a, slot_b, weight, references);
+    }
+    // Marks the end of the boundary part of a hand-made graph.
+    void save_counts() {
+        storage.saved_vertices = storage.vertices.used();
+        storage.saved_edges = storage.edges.used();
+    }
+};
+
+// The axial ring of boundary vertices around a rectangle of rows 0..r1 and
+// columns 0..c1 (image terms), unit edges; returns the vertices clockwise
+// from the top-left corner.
+template <typename Grid>
+std::vector<typename Grid::vertex*> make_ring(Grid& g, size_t r1, size_t c1) {
+    std::vector<typename Grid::vertex*> ring;
+    for (size_t c = 0; c < c1; ++c) ring.push_back(g.add_vertex(0, c));
+    for (size_t r = 0; r < r1; ++r) ring.push_back(g.add_vertex(r, c1));
+    for (size_t c = c1; c > 0; --c) ring.push_back(g.add_vertex(r1, c));
+    for (size_t r = r1; r > 0; --r) ring.push_back(g.add_vertex(r, 0));
+    for (size_t i = 0; i < ring.size(); ++i) {
+        auto* a = ring[i];
+        auto* b = ring[(i + 1) % ring.size()];
+        const long dr = long(b->node->index % g.rows) - long(a->node->index % g.rows);
+        const long dc = long(b->node->index / g.rows) - long(a->node->index / g.rows);
+        const std::uint8_t d = dc > 0 ? code::right : dc < 0 ? code::left : dr > 0 ? code::down : code::up;
+        g.add_edge(a, b, d, lumo::zarn::opposite_direction(d), 1.0);
+    }
+    return ring;
+}
+
+}  // namespace graph_test
+
+#endif
