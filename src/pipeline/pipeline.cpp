@@ -7,6 +7,7 @@
 
 #include "distance/run_distance.hpp"
 #include "graph/graph.hpp"
+#include "medial/run_medial.hpp"
 #include "pipeline/padding.hpp"
 
 namespace lumo::zarn {
@@ -165,8 +166,9 @@ void image_pipeline<debug, T>::initial_allocations() {
 }
 
 // The component sequence: distance, then for anything beyond the distance
-// the boundary graph of the component configuration. Its records stay in
-// place after the used counts go back to 0 (nodes still point into them).
+// the boundary graph of the component configuration and the medial axis.
+// The graph's records stay in place after the used counts go back to 0
+// (nodes still point into them).
 template <bool debug, typename T>
 void image_pipeline<debug, T>::compute_plain() {
     timer.total += run_distance_stage<debug, T>(nodes, opts_, padded_input, gradient);
@@ -174,6 +176,8 @@ void image_pipeline<debug, T>::compute_plain() {
     component_graph<debug, T> graph(nodes, opts_, component_graph_storage);
     timer.total += graph.parse_boundary();
     timer.total += graph.parse_structure();
+    timer.total += run_medial_stage(nodes, opts_, graph);
+    medial_done = true;
     component_graph_storage.clear();
 }
 

@@ -106,6 +106,9 @@ TEST(PipeRunTiming, BinaryDualDistance) {
         label("Distance transform reconstruction:"), label("Reconstruction of generators:"), dash_rule,
         label("Boundary parsing initialization:"), label("Boundary detection:"),
         label("Boundary connection:"), label("Cycle parsing:"), dash_rule,
+        label("Medial axis transform initialization:"), label("Creating medial axis front:"),
+        label("Medial axis residue computation:"), label("Medial axis binary representation:"),
+        label("Medial axis reconstruction:"), dash_rule,
         label("Output image allocation, pad & copy:"),
         label("Sub-total:"), equal_rule,
         label("Dual transform -- image boundary condition:"),
@@ -114,14 +117,17 @@ TEST(PipeRunTiming, BinaryDualDistance) {
         label("Distance propagation:"), dash_rule,
         label("Boundary parsing initialization:"), label("Boundary detection:"),
         label("Boundary connection:"), label("Cycle parsing:"), dash_rule,
+        label("Medial axis transform initialization:"), label("Creating medial axis front:"),
+        label("Medial axis residue computation:"), label("Medial axis binary representation:"),
+        label("Medial axis reconstruction:"), dash_rule,
         label("Output image allocation, pad & copy:"),
         label("Total:"), equal_rule};
     EXPECT_EQ(labels, expected);
     ASSERT_EQ(l.size(), expected.size());
     // The sub-total covers everything before it; the total everything.
-    EXPECT_NEAR(timing_value(l[17], "Sub-total:"), sum_of(l, 0, 17), 0.05);
-    EXPECT_NEAR(timing_value(l[32], "Total:"), r.total, 0.005 + 1e-9);
-    EXPECT_NEAR(sum_of(l, 18, 32) + timing_value(l[17], "Sub-total:"), r.total, 0.05);
+    EXPECT_NEAR(timing_value(l[23], "Sub-total:"), sum_of(l, 0, 23), 0.05);
+    EXPECT_NEAR(timing_value(l[44], "Total:"), r.total, 0.005 + 1e-9);
+    EXPECT_NEAR(sum_of(l, 24, 44) + timing_value(l[23], "Sub-total:"), r.total, 0.05);
 
     // Only the dual distance was asked for; the weighted flag is restored.
     EXPECT_EQ(set.distance.length(), 0u);
@@ -166,7 +172,9 @@ TEST(PipeRunTiming, SilentWithoutTiming) {
     EXPECT_EQ(out.text(), "");
     EXPECT_EQ(set.distance.length(), 12u * 9u);
     EXPECT_EQ(set.dual_distance.length(), 0u);  // -u alone: dual markers only
-    EXPECT_EQ(set.medial.length(), 0u);         // no medial axis yet
+    EXPECT_EQ(set.medial.length(), 12u * 9u);
+    EXPECT_EQ(set.dual_medial.length(), 12u * 9u);
+    EXPECT_EQ(set.residue.length(), 0u);  // only with -re
 }
 
 }  // namespace
