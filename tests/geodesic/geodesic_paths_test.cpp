@@ -225,6 +225,64 @@ TEST(GeodesicConnection, CountsChangeAlongAChainMakeVerticesAndChainEdges) {
     EXPECT_EQ(junction->trace_count, 2u);
 }
 
+// A third path joins A's lane at its top from C's: the count along A's lane
+// rises 1, 2, 3 towards A, so the chain gets a vertex at each rise, and C's
+// lane one where its two path sides meet.
+TEST(GeodesicConnection, EveryRiseOfTheCountAlongAChainMakesAVertex) {
+    hand_lanes h;
+    picture_grid& g = h.g;
+    path* p3 = graph_ops::add_path(g.store, g.vertex_of('C'), &g.at(2, 3), 4, &g.at(2, 2),
+                                   g.vertex_of('A'), 1.0, 3.0);
+    h.connect();
+    EXPECT_EQ(g.at(2, 2).label, 3u);
+    EXPECT_EQ(g.at(3, 2).label, 2u);
+    EXPECT_EQ(g.at(2, 3).label, 2u);
+    vertex* v32 = g.vertex_at(3, 2);
+    vertex* v22 = g.vertex_at(2, 2);
+    vertex* v23 = g.vertex_at(2, 3);
+    ASSERT_TRUE(v32 && v22 && v23);
+    EXPECT_EQ(v22->trace_count, 3u);
+    ASSERT_EQ(g.store.edges.used(), 6u);
+    struct expected {
+        z::graph_vertex<false, double>* a;
+        z::graph_vertex<false, double>* b;
+        std::uint8_t slot_a, slot_b;
+        double weight;
+        std::uint64_t references;
+    } want[] = {
+        {v32, v22, 2, 6, 1.0, 2},                   // chain: count 2 up to the rise
+        {v22, g.vertex_of('A'), 2, 6, 1.0, 3},      // chain: count 3 up to A
+        {g.vertex_of('B'), v32, 6, 6, 7.0, 1},      // P1
+        {v23, g.vertex_of('C'), 2, 6, 1.0, 2},      // chain of C's lane
+        {v32, v23, 0, 6, 2.0, 1},                   // P2
+        {v23, v22, 4, 0, 1.0, 1},                   // P3
+    };
+    for (size_t i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        const edge& e = g.edge_at(i);
+        EXPECT_EQ(e.a, want[i].a);
+        EXPECT_EQ(e.b, want[i].b);
+        EXPECT_EQ(e.slot_a, want[i].slot_a);
+        EXPECT_EQ(e.slot_b, want[i].slot_b);
+        EXPECT_EQ(e.weight, want[i].weight);
+        EXPECT_EQ(e.path_references, want[i].references);
+    }
+    auto edges = [&](std::initializer_list<size_t> ids) {
+        std::vector<edge*> v;
+        for (size_t i : ids) v.push_back(g.store.edges.at(i).get());
+        return v;
+    };
+    EXPECT_TRUE(h.p1->side_a.empty());
+    EXPECT_EQ(h.p1->side_b, edges({2, 0, 1}));
+    EXPECT_EQ(h.p2->side_a, edges({0, 1}));
+    EXPECT_EQ(h.p2->side_b, edges({4, 3}));
+    EXPECT_EQ(p3->side_a, edges({3}));
+    EXPECT_EQ(p3->side_b, edges({5, 1}));
+    EXPECT_EQ(v23->source, g.vertex_of('C'));
+    EXPECT_EQ(v22->degree, 3);
+    EXPECT_EQ(v32->degree, 3);
+}
+
 // A chain whose root is not the path's vertex (crossing removal moved it
 // under another source) moves the path's end to that root.
 TEST(GeodesicConnection, TracingMovesAPathEndToTheRootItsChainReaches) {

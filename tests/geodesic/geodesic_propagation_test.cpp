@@ -96,6 +96,15 @@ TEST(GeodesicFront, DistancesMatchABruteForceSearchOnRandomSurfaces) {
         SCOPED_TRACE(trial);
         const size_t rows = 6 + rng() % 20, cols = 6 + rng() % 20;
         picture_grid g(random_picture(rng, rows, cols, 1 + int(rng() % 12)), 4 + rng() % 20);
+        // Boundary nodes that are regions of their own, to block diagonals.
+        for (int k = int(rng() % (rows * cols / 8)); k > 0; --k) {
+            node& n = g.at(1 + rng() % (rows - 2), 1 + rng() % (cols - 2));
+            if (n.kind != z::ordinary) continue;
+            n.kind = z::status(z::boundary_seed);
+            n.generator = &n;
+            graph_ops::add_vertex(g.store, &n);
+        }
+        g.seal();
         std::uniform_real_distribution<double> height(0, trial % 2 ? 3.0 : 0.4);
         for (size_t i = 0; i < g.nodes.length(); ++i) g.nodes[i].value = height(rng);
         auto s = g.propagated();
@@ -181,6 +190,19 @@ TEST(GeodesicFront, TiesKeepTheParentQueuedFirst) {
     EXPECT_EQ(h.at(1, 4).geodesic_distance, 1.0 + r2);
     EXPECT_EQ(h.at(1, 4).parent, &h.at(2, 3));
     EXPECT_EQ(h.at(1, 4).cover, 1);  // step +w-1: one column right, one row up
+}
+
+// Round a ring to the node opposite the source, both ways are equally long:
+// the way that starts with the neighbour tried first (left before right, up
+// before down) is queued first all along and gives the parent.
+TEST(GeodesicFront, TiesAroundARingGoTheWayTriedFirst) {
+    picture_grid g({"#######", "#aaaaa#", "#a~~~a#", "#aaAaa#", "#######"});
+    g.propagated();
+    EXPECT_EQ(g.at(1, 3).geodesic_distance, 2.0 + 2.0 * r2);
+    EXPECT_EQ(g.at(1, 3).parent, &g.at(1, 2));  // from the left
+    picture_grid h({"#####", "#aaa#", "#a~a#", "#a~A#", "#a~a#", "#aaa#", "#####"});
+    h.propagated();
+    EXPECT_EQ(h.at(3, 1).parent, &h.at(2, 1));  // from above
 }
 
 // T is queued first from the upper way round the ring, whose last step is
