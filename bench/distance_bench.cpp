@@ -4,18 +4,10 @@
 // images (one thread and all threads). Each case runs in a child process, so
 // that it starts with empty displacement tables (the first image of a run
 // pays for them) and its peak memory is its own.
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <limits>
-#include <numbers>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -23,23 +15,12 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench_support.hpp"
 #include "distance/distance_transform.hpp"
 
 namespace {
 
-namespace z = lumo::zarn;
-using node = z::node_type<false, double>;
-using clock_type = std::chrono::steady_clock;
-
-double ms_since(clock_type::time_point t0) {
-    return std::chrono::duration<double, std::milli>(clock_type::now() - t0).count();
-}
-
-long peak_rss_kb() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
-}
+using namespace bench;
 
 // What a child reports back to the parent.
 struct result {
@@ -49,58 +30,6 @@ struct result {
     size_t pixels = 0;
     bool ok = false;
 };
-
-// Smooth random gray image: bilinear interpolation of random values on a
-// coarse lattice, plus a little noise.
-cv::Mat smooth_gray(int rows, int cols, unsigned seed) {
-    std::mt19937 rng(seed);
-    cv::Mat coarse(rows / 32 + 2, cols / 32 + 2, CV_8U);
-    for (int r = 0; r < coarse.rows; ++r)
-        for (int c = 0; c < coarse.cols; ++c) coarse.at<unsigned char>(r, c) = rng() & 255;
-    cv::Mat big;
-    cv::resize(coarse, big, cv::Size(cols, rows), 0, 0, cv::INTER_LINEAR);
-    cv::Mat noise(rows, cols, CV_8U);
-    cv::randu(noise, 0, 8);
-    return big + noise;
-}
-
-// Random disks covering roughly a third of the image.
-cv::Mat blob_mask(int rows, int cols, unsigned seed) {
-    std::mt19937 rng(seed);
-    cv::Mat m = cv::Mat::zeros(rows, cols, CV_8U);
-    const double target = 0.3 * rows * cols;
-    double covered = 0;
-    while (covered < target) {
-        const int radius = 3 + int(rng() % std::max(4, rows / 40));
-        cv::circle(m, cv::Point(int(rng() % cols), int(rng() % rows)), radius, 255, cv::FILLED);
-        covered += std::numbers::pi * radius * radius;
-    }
-    return m;
-}
-
-// The image padded by 2 with replicated edges, first index the image row.
-lumo::array_2d<unsigned char> padded_input(const cv::Mat& img) {
-    cv::Mat p;
-    cv::copyMakeBorder(img, p, 2, 2, 2, 2, cv::BORDER_REPLICATE);
-    lumo::array_2d<unsigned char> out(size_t(p.rows), size_t(p.cols));
-    unsigned char* o = out.raw();
-    for (int r = 0; r < p.rows; ++r) {
-        const unsigned char* row = p.ptr<unsigned char>(r);
-        for (int c = 0; c < p.cols; ++c) o[size_t(r) + size_t(p.rows) * size_t(c)] = row[c];
-    }
-    return out;
-}
-
-// The grid as the pipeline's initial allocations leave it.
-void init_grid(z::node_array<false, double>& nodes, size_t w, size_t h) {
-    nodes.resize(w, h);
-    node* n = nodes.raw();
-    for (size_t i = 0; i < w * h; ++i) {
-        n[i].index = i;
-        n[i].distance = std::numeric_limits<double>::infinity();
-        n[i].generator = nullptr;
-    }
-}
 
 // Best of three runs of OpenCV's exact distance transform of the binary
 // image (distance of nonzero pixels to the nearest zero pixel).
@@ -158,27 +87,13 @@ result run_case(const cv::Mat& img, bool weighted) {
     return r;
 }
 
-// Runs one case in a child process and returns what it measured.
+// Runs one case, on the image that make_image gives, in a child process.
 template <typename Make>
-result in_child(Make make_image, bool weighted) {
-    int fd[2];
-    if (pipe(fd) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fd[0]);
+result measure(Make make_image, bool weighted) {
+    return bench::in_child<result>([&] {
         const cv::Mat img = make_image();
-        result r;
-        if (!img.empty()) r = run_case(img, weighted);
-        const ssize_t written = write(fd[1], &r, sizeof r);
-        _exit(written == ssize_t(sizeof r) ? 0 : 1);
-    }
-    close(fd[1]);
-    result r;
-    if (read(fd[0], &r, sizeof r) != ssize_t(sizeof r)) r = result{};
-    close(fd[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return r;
+        return img.empty() ? result{} : run_case(img, weighted);
+    });
 }
 
 void print_header(bool weighted) {
@@ -218,22 +133,22 @@ int main() {
     print_header(true);
     {
         const std::string path = (data / "camera.png").string();
-        print_row("camera.png", in_child([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, true),
+        print_row("camera.png", measure([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, true),
                   true);
     }
     for (int s : sides)
         print_row("smooth " + std::to_string(s) + "x" + std::to_string(s),
-                  in_child([&] { return smooth_gray(s, s, unsigned(s)); }, true), true);
+                  measure([&] { return smooth_gray(s, s, unsigned(s)); }, true), true);
 
     print_header(false);
     {
         const std::string path = (data / "horse_mask.png").string();
         print_row("horse_mask.png",
-                  in_child([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, false), false);
+                  measure([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, false), false);
     }
     for (int s : sides)
         print_row("blobs " + std::to_string(s) + "x" + std::to_string(s),
-                  in_child([&] { return blob_mask(s, s, unsigned(s) + 1); }, false), false);
+                  measure([&] { return blob_mask(s, s, unsigned(s) + 1); }, false), false);
     std::printf("\ntables: displacement tables grown for the image (a run pays once per larger "
                 "grid); total includes them, w/o tab does not.\n");
     return 0;
