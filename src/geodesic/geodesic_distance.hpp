@@ -432,6 +432,23 @@ private:
         }
     }
 
+    // The fronts jump around the grid: the nodes around the one taken a few
+    // steps later are requested now. A hint only; results never depend on it.
+    // Kept inline: as a call without visible effects it would be dropped.
+    static constexpr size_t prefetch_distance = 8;
+    [[gnu::always_inline]] static void prefetch_neighbours(const node* p, std::ptrdiff_t w) {
+        if (!p) return;
+        __builtin_prefetch(p, 1);
+        __builtin_prefetch(p - 1, 1);
+        __builtin_prefetch(p + 1, 1);
+        __builtin_prefetch(p - w, 1);
+        __builtin_prefetch(p + w, 1);
+        __builtin_prefetch(p - w - 1, 1);
+        __builtin_prefetch(p + w - 1, 1);
+        __builtin_prefetch(p - w + 1, 1);
+        __builtin_prefetch(p + w + 1, 1);
+    }
+
     // At most one snapshot per node taken; the level catches up step by step.
     void fire_at(T d) {
         if (d > this->next_fire_level) {
@@ -455,6 +472,7 @@ void geodesic_distance<debug, T>::spread() {
     const T limit = static_cast<T>(max_length);
 
     while (node* x = buckets.take()) {
+        prefetch_neighbours(buckets.peek(prefetch_distance), w);
         if (x->state != front) continue;  // settled through an earlier copy
         node* source = x->source;
         node* parent = x->parent;
@@ -477,7 +495,9 @@ void geodesic_distance<debug, T>::spread() {
         for (int j = 0; j < 4; ++j)
             usable[4 + j] = !y[diagonal_flanks[j][0]]->kind.has(boundary_seed) &&
                             !y[diagonal_flanks[j][1]]->kind.has(boundary_seed);
+        // Steps are measured only towards nodes that either phase may use.
         for (int k = 0; k < 8; ++k) {
+            if (state[k] != far && state[k] != front) continue;
             const T dz = y[k]->value - height;
             length[k] = k < 4 ? axial_step_length(dz) : diagonal_step_length(dz);
         }
