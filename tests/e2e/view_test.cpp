@@ -94,7 +94,8 @@ TEST(ViewZarn, DistanceGrassfireSnapshots) {
     EXPECT_EQ(r.titles.back(), "ramp.png [distance] -- zarn");
 }
 
-// The synthetic samples run under the preset (view mode, no file name).
+// The synthetic samples run under the preset (view mode, no file name):
+// distance and medial axis.
 TEST(ViewZarn, SamplesRunUnderThePreset) {
     REQUIRE_DISPLAY();
     for (const std::string args : {"-hs", "-sa 1", "-sa 2", "-sa 3", "-sa 4", "-sa 5", "-sa 6",
@@ -103,7 +104,7 @@ TEST(ViewZarn, SamplesRunUnderThePreset) {
         temp_folder t;
         const view_run r = run_in_view(t, binary, args);
         EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.titles, std::vector<std::string>{"[distance] -- zarn"});
+        EXPECT_EQ(r.titles, (std::vector<std::string>{"[distance] -- zarn", "[medial] -- zarn"}));
         EXPECT_TRUE(std::regex_match(r.out, std::regex("done in " + ms + "\n"))) << r.out;
     }
 }

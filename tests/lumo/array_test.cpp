@@ -136,3 +136,39 @@ TEST(Array2dDeath, ResizeWithThreeSizesAbortsNamingTheHeader) {
     EXPECT_DEATH(a.resize(make_size_array(1, 2, 3)),
                  "details/array_2d/array_2d:[0-9]+: .*Assertion `newsize.length\\(\\) == 2' failed");
 }
+
+// Blocks of several megabytes take the huge-page path: elements are built
+// and destroyed exactly once, and growth keeps them, as for small blocks.
+namespace {
+struct counted {
+    static inline long built = 0, destroyed = 0;
+    double payload[4] = {1, 2, 3, 4};
+    counted() { ++built; }
+    counted(const counted& o) = default;
+    counted& operator=(const counted&) = default;
+    ~counted() { ++destroyed; }
+};
+}  // namespace
+
+TEST(Array, LargeBlocksBuildAndDestroyEveryElementOnce) {
+    counted::built = counted::destroyed = 0;
+    const size_t small = 1000, large = (size_t(8) << 20) / sizeof(counted);
+    {
+        lumo::array<counted> a(small);
+        a[small - 1].payload[0] = 42;
+        a.resize(large);  // small block to large block
+        EXPECT_EQ(a[small - 1].payload[0], 42);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a.data()) % (size_t(2) << 20), 0u);
+        a[large - 1].payload[3] = 7;
+        a.resize(large + 1);  // large to large
+        EXPECT_EQ(a[large - 1].payload[3], 7);
+        EXPECT_EQ(a[large].payload[2], 3);
+        EXPECT_EQ(counted::built, long(small + large + large + 1));
+        EXPECT_EQ(counted::destroyed, long(small + large));
+    }
+    EXPECT_EQ(counted::destroyed, counted::built);
+    lumo::array<unsigned char> bytes(size_t(5) << 20);
+    bytes[(size_t(5) << 20) - 1] = 9;
+    const lumo::array<unsigned char> copy = bytes;
+    EXPECT_EQ(copy[(size_t(5) << 20) - 1], 9);
+}
