@@ -92,6 +92,20 @@ inline void init_grid(z::node_array<false, double>& nodes, size_t w, size_t h) {
     }
 }
 
+// The padded input of an image and its node grid, ready for the distance
+// stage in the given mode.
+struct grid_case {
+    lumo::array_2d<unsigned char> input;
+    lumo::array_2d<unsigned char> gradient;
+    z::node_array<false, double> nodes;
+    z::options<double> opts;
+
+    grid_case(const cv::Mat& img, bool weighted) : input(padded_input(img)) {
+        init_grid(nodes, input.size(0), input.size(1));
+        opts.program.weighted = weighted;
+    }
+};
+
 // Runs the case in a child process and returns what it measured (a plain
 // record); a failed child gives a value-built record.
 template <typename Result, typename Case>
@@ -113,6 +127,16 @@ Result in_child(Case run_case) {
     int status = 0;
     waitpid(pid, &status, 0);
     return r;
+}
+
+// Runs the case on the image that make_image gives, in a child process; an
+// image that cannot be made gives a failed (value-built) record.
+template <typename Result, typename Make>
+Result measure(Make make_image, bool weighted, Result (*run_case)(const cv::Mat&, bool)) {
+    return in_child<Result>([&] {
+        const cv::Mat img = make_image();
+        return img.empty() ? Result{} : run_case(img, weighted);
+    });
 }
 
 }  // namespace bench

@@ -47,14 +47,9 @@ double time_opencv(const cv::Mat& binary) {
 result run_case(const cv::Mat& img, bool weighted) {
     result r;
     r.pixels = size_t(img.rows) * size_t(img.cols);
-    lumo::array_2d<unsigned char> input = padded_input(img);
-    lumo::array_2d<unsigned char> gradient;
-    z::node_array<false, double> nodes;
-    init_grid(nodes, input.size(0), input.size(1));
-    z::options<double> opts;
-    opts.program.weighted = weighted;
+    grid_case c(img, weighted);
     {
-        z::distance_transform<false, double> t(nodes, opts, input, gradient);
+        z::distance_transform<false, double> t(c.nodes, c.opts, c.input, c.gradient);
         auto stage = [&](int k, auto&& f) {
             const auto t0 = clock_type::now();
             f();
@@ -87,14 +82,6 @@ result run_case(const cv::Mat& img, bool weighted) {
     return r;
 }
 
-// Runs one case, on the image that make_image gives, in a child process.
-template <typename Make>
-result measure(Make make_image, bool weighted) {
-    return bench::in_child<result>([&] {
-        const cv::Mat img = make_image();
-        return img.empty() ? result{} : run_case(img, weighted);
-    });
-}
 
 void print_header(bool weighted) {
     std::printf("\n%s distance (ns per image pixel; OpenCV: DIST_L2, DIST_MASK_PRECISE%s)\n",
@@ -133,22 +120,23 @@ int main() {
     print_header(true);
     {
         const std::string path = (data / "camera.png").string();
-        print_row("camera.png", measure([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, true),
+        print_row("camera.png",
+                  measure([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, true, run_case),
                   true);
     }
     for (int s : sides)
         print_row("smooth " + std::to_string(s) + "x" + std::to_string(s),
-                  measure([&] { return smooth_gray(s, s, unsigned(s)); }, true), true);
+                  measure([&] { return smooth_gray(s, s, unsigned(s)); }, true, run_case), true);
 
     print_header(false);
     {
         const std::string path = (data / "horse_mask.png").string();
         print_row("horse_mask.png",
-                  measure([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, false), false);
+                  measure([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, false, run_case), false);
     }
     for (int s : sides)
         print_row("blobs " + std::to_string(s) + "x" + std::to_string(s),
-                  measure([&] { return blob_mask(s, s, unsigned(s) + 1); }, false), false);
+                  measure([&] { return blob_mask(s, s, unsigned(s) + 1); }, false, run_case), false);
     std::printf("\ntables: displacement tables grown for the image (a run pays once per larger "
                 "grid); total includes them, w/o tab does not.\n");
     return 0;

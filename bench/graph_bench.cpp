@@ -44,19 +44,14 @@ double time_contours(const cv::Mat& mask) {
 result run_case(const cv::Mat& img, bool weighted) {
     result r;
     r.pixels = size_t(img.rows) * size_t(img.cols);
-    lumo::array_2d<unsigned char> input = padded_input(img);
-    lumo::array_2d<unsigned char> gradient;
-    z::node_array<false, double> nodes;
-    init_grid(nodes, input.size(0), input.size(1));
-    z::options<double> opts;
-    opts.program.weighted = weighted;
+    grid_case c(img, weighted);
     {
-        z::distance_transform<false, double> t(nodes, opts, input, gradient);
+        z::distance_transform<false, double> t(c.nodes, c.opts, c.input, c.gradient);
         t.run();
     }
     z::component_storage<false, double> storage(0, 1.0);
     {
-        z::component_graph<false, double> g(nodes, opts, storage);
+        z::component_graph<false, double> g(c.nodes, c.opts, storage);
         auto stage = [&](int k, auto&& f) {
             const auto t0 = clock_type::now();
             f();
@@ -80,13 +75,6 @@ result run_case(const cv::Mat& img, bool weighted) {
     return r;
 }
 
-template <typename Make>
-result measure(Make make_image, bool weighted) {
-    return bench::in_child<result>([&] {
-        const cv::Mat img = make_image();
-        return img.empty() ? result{} : run_case(img, weighted);
-    });
-}
 
 void print_header(bool weighted) {
     std::printf("\n%s mode, component configuration (ns per image pixel; contours: OpenCV "
@@ -122,21 +110,21 @@ int main() {
     print_header(true);
     for (const char* file : {"camera.png", "coins.png"}) {
         const std::string path = (data / file).string();
-        print_row(file, measure([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, true));
+        print_row(file, measure([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, true, run_case));
     }
     for (int s : sides)
         print_row("smooth " + std::to_string(s) + "x" + std::to_string(s),
-                  measure([&] { return smooth_gray(s, s, unsigned(s)); }, true));
+                  measure([&] { return smooth_gray(s, s, unsigned(s)); }, true, run_case));
 
     print_header(false);
     {
         const std::string path = (data / "horse_mask.png").string();
         print_row("horse_mask.png",
-                  measure([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, false));
+                  measure([&] { return cv::imread(path, cv::IMREAD_GRAYSCALE); }, false, run_case));
     }
     for (int s : sides)
         print_row("blobs " + std::to_string(s) + "x" + std::to_string(s),
-                  measure([&] { return blob_mask(s, s, unsigned(s) + 1); }, false));
+                  measure([&] { return blob_mask(s, s, unsigned(s) + 1); }, false, run_case));
     std::printf("\nboundary = clear + detect + connect; V/pix vertices per pixel, E/V edges and "
                 "Y/V cycles per vertex.\n");
     return 0;

@@ -11,18 +11,6 @@ namespace {
 using namespace graph_test;
 using binary_grid = grid<false, component_config>;
 
-// Detection then connection, as parse_boundary runs them, without timing.
-template <typename Grid>
-void parse(Grid& g) {
-    auto graph = g.make();
-    graph->clear_node_vertices();
-    graph->detect_boundary();
-    if (g.opts.program.weighted)
-        graph->connect_boundary_weighted();
-    else
-        graph->connect_boundary();
-}
-
 template <typename Vertex>
 int filled_slots(const Vertex* v) {
     int n = 0;
@@ -33,7 +21,7 @@ int filled_slots(const Vertex* v) {
 TEST(GraphConnection, VerticalPairJoinsFromTheLowerNodeWhenOneSideIsOrdinary) {
     binary_grid g({"o#.",
                    "o#."});
-    parse(g);
+    parse_boundary_steps(g);
     ASSERT_EQ(g.storage.edges.used(), 1u);
     auto& e = g.storage.edges[0];
     auto* upper = g.vertex_at(0, 1);
@@ -59,7 +47,7 @@ TEST(GraphConnection, HorizontalPairJoinsFromTheRightNode) {
     binary_grid g({"..",
                    "##",
                    "oo"});
-    parse(g);
+    parse_boundary_steps(g);
     ASSERT_EQ(g.storage.edges.used(), 1u);
     auto& e = g.storage.edges[0];
     EXPECT_EQ(e.a, g.vertex_at(1, 1));
@@ -71,13 +59,13 @@ TEST(GraphConnection, HorizontalPairJoinsFromTheRightNode) {
 TEST(GraphConnection, AxialPairNeedsBothNodesOfOneFlankingPairOrdinary) {
     binary_grid g({".#o",
                    "o#."});
-    parse(g);
+    parse_boundary_steps(g);
     EXPECT_EQ(g.storage.edges.used(), 0u);
     EXPECT_EQ(g.vertex_at(0, 1)->degree, 0);
     binary_grid h({".o",
                    "##",
                    "o."});
-    parse(h);
+    parse_boundary_steps(h);
     EXPECT_EQ(h.storage.edges.used(), 0u);
 }
 
@@ -85,7 +73,7 @@ TEST(GraphConnection, DiagonalPairNeedsOneOrdinaryCommonNeighbour) {
     // Up-right of the lower-left node: common neighbours above and right.
     binary_grid one({"o#",
                      "#."});
-    parse(one);
+    parse_boundary_steps(one);
     ASSERT_EQ(one.storage.edges.used(), 1u);
     auto& e = one.storage.edges[0];
     EXPECT_EQ(e.a, one.vertex_at(1, 0));
@@ -95,12 +83,12 @@ TEST(GraphConnection, DiagonalPairNeedsOneOrdinaryCommonNeighbour) {
     EXPECT_EQ(e.weight, std::sqrt(2.0));
     binary_grid none({"o#",
                       "#o"});
-    parse(none);
+    parse_boundary_steps(none);
     EXPECT_EQ(none.storage.edges.used(), 0u);
     // Up-left of the lower-right node.
     binary_grid other({"#o",
                        ".#"});
-    parse(other);
+    parse_boundary_steps(other);
     ASSERT_EQ(other.storage.edges.used(), 1u);
     EXPECT_EQ(other.storage.edges[0].a, other.vertex_at(1, 1));
     EXPECT_EQ(other.storage.edges[0].slot_a, code::up_left);
@@ -112,7 +100,7 @@ TEST(GraphConnection, TwoBoundaryRowsBetweenOrdinaryRowsStaySeparateChains) {
                    "#####",
                    "#####",
                    "....."});
-    parse(g);
+    parse_boundary_steps(g);
     EXPECT_EQ(g.storage.edges.used(), 8u);
     for (auto& e : g.storage.edges) {
         EXPECT_EQ(e.slot_a, code::left);
@@ -133,7 +121,7 @@ TEST(GraphConnection, CheckerboardGivesOnlyDiagonalEdgesOfDegreeFourInside) {
         map.push_back(row);
     }
     binary_grid g(map);
-    parse(g);
+    parse_boundary_steps(g);
     for (auto& e : g.storage.edges) EXPECT_EQ(e.slot_a % 2, 1) << "axial edge";
     for (int r = 1; r < 8; ++r)
         for (int c = 1; c < 8; ++c)
@@ -150,7 +138,7 @@ TEST(GraphConnection, OtherKindsNeitherJoinNorFlank) {
     binary_grid g({"xx",
                    "##",
                    "oo"});
-    parse(g);
+    parse_boundary_steps(g);
     EXPECT_EQ(g.storage.edges.used(), 0u);
 }
 
@@ -165,7 +153,7 @@ TEST(GraphConnection, WeightedEdgesMeasureTheHeightStep) {
     g.pixel(1, 0).value = 5;
     g.pixel(1, 1).value = 2;
     g.pixel(1, 2).value = 2;
-    parse(g);
+    parse_boundary_steps(g);
     ASSERT_EQ(g.storage.edges.used(), 2u);
     EXPECT_EQ(g.storage.edges[0].weight, std::sqrt(10.0));  // heights 2 and 5
     EXPECT_EQ(g.storage.edges[1].weight, 1.0);              // equal heights
@@ -179,11 +167,11 @@ TEST(GraphConnection, WeightedEdgesMeasureTheHeightStep) {
     d.pixel(0, 1).generator = &d.pixel(0, 1);
     d.pixel(1, 0).generator = &d.pixel(1, 0);
     d.pixel(0, 1).value = 3;
-    parse(d);
+    parse_boundary_steps(d);
     ASSERT_EQ(d.storage.edges.used(), 1u);
     EXPECT_EQ(d.storage.edges[0].weight, std::sqrt(11.0));
     d.pixel(0, 1).value = inf;
-    parse(d);
+    parse_boundary_steps(d);
     EXPECT_EQ(d.storage.edges[0].weight, inf);
 }
 
@@ -228,7 +216,7 @@ TEST(GraphDetection, WeightedModeDemotesSeedsWithoutOrdinaryAxialNeighbour) {
             g.pixel(r, c).generator = &g.pixel(r, c);
         }
     g.nodes[0].generator = &g.nodes[0];  // frame nodes never become boundary nodes
-    parse(g);
+    parse_boundary_steps(g);
     EXPECT_EQ(g.pixel(2, 2).kind, lumo::zarn::interior);
     EXPECT_EQ(g.pixel(2, 2).state, lumo::zarn::interior);
     EXPECT_EQ(g.pixel(2, 2).vertex, nullptr);
@@ -248,7 +236,7 @@ TEST(GraphDetection, WeightedModeDemotesSeedsWithoutOrdinaryAxialNeighbour) {
 TEST(GraphDetection, NoBoundaryNodeLeavesAnEmptyStorage) {
     binary_grid g({"...",
                    "..."});
-    parse(g);
+    parse_boundary_steps(g);
     EXPECT_EQ(g.storage.vertices.used(), 0u);
     EXPECT_EQ(g.storage.vertices.capacity(), 0u);
     EXPECT_EQ(g.storage.edges.capacity(), 0u);
@@ -278,7 +266,7 @@ TEST(GraphDebugLines, ConnectionOfADetectedBoundaryPrintsNothing) {
                                     "#####",
                                     "....."});
     zarn_test::cout_capture out;
-    parse(g);
+    parse_boundary_steps(g);
     EXPECT_GT(g.storage.edges.used(), 0u);
     EXPECT_EQ(out.text(), "");
 }

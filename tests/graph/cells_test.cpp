@@ -20,29 +20,17 @@ using G = path_grid<false>;
 using vertex = G::vertex;
 using cycle = G::cycle;
 
-// The ring around rows 0..4, columns 0..6; a geodesic vertex g (source: the
-// top vertex) joined to the top, the left and the right side; a spur h below
-// g (source: the left vertex); a geodesic vertex k without edges.
-struct tee_cells {
-    G g{std::vector<std::string>(5, std::string(7, '.'))};
-    vertex *top, *left, *right, *gv, *h, *k;
-    G::edge *c1, *c2, *spur;
+// The tee graph with a spur h below g (source: the left vertex) and a
+// geodesic vertex k without edges (source: the top).
+struct tee_cells : tee_graph<false> {
+    vertex *h, *k;
+    G::edge* spur;
 
-    tee_cells() {
-        make_ring(g, 4, 6);
-        g.save_counts();
-        top = g.vertex_at(0, 3);
-        left = g.vertex_at(2, 0);
-        right = g.vertex_at(2, 6);
-        gv = g.add_vertex(2, 3, 2);
+    tee_cells() : tee_graph<false>(2, 3, 3) {
         h = g.add_vertex(3, 3, 1);
         k = g.add_vertex(1, 1, 1);
-        g.add_edge(gv, top, code::up, code::down, 2, 2);
-        c1 = g.add_edge(gv, left, code::left, code::right, 3, 1);
-        c2 = g.add_edge(gv, right, code::right, code::left, 3, 1);
         spur = g.add_edge(h, gv, code::up, code::down, 1, 1);
-        for (auto& v : g.storage.vertices) v.source = &v;
-        gv->source = top;
+        set_sources();
         h->source = left;
         k->source = top;
         auto graph = g.make();

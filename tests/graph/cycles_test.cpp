@@ -20,15 +20,10 @@ using cycle = binary_grid::cycle;
 
 template <typename Grid>
 void parse_all(Grid& g) {
-    auto graph = g.make();
-    graph->clear_node_vertices();
-    graph->detect_boundary();
-    if (g.opts.program.weighted)
-        graph->connect_boundary_weighted();
-    else
-        graph->connect_boundary();
-    graph->template parse_cycles<true>();
+    parse_boundary_steps(g);
+    g.make()->template parse_cycles<true>();
 }
+
 
 TEST(GraphCycles, OneEdgeIsOneFaceWalkedBothWays) {
     binary_grid g({"#.#"});

@@ -111,6 +111,48 @@ std::vector<typename Grid::vertex*> make_ring(Grid& g, size_t r1, size_t c1) {
     return ring;
 }
 
+// Boundary detection and connection, as parse_boundary runs them, untimed.
+template <typename Grid>
+void parse_boundary_steps(Grid& g) {
+    auto graph = g.make();
+    graph->clear_node_vertices();
+    graph->detect_boundary();
+    if (g.opts.program.weighted)
+        graph->connect_boundary_weighted();
+    else
+        graph->connect_boundary();
+}
+
+// The ring around rows 0..4, columns 0..6 (perimeter 20) and a geodesic
+// vertex g at (2, 3) joined up to the ring's top (0, 3) by e0, a chain edge of
+// two path sides, and by connecting edges c1 to the middle of the left side
+// and c2 to the middle of the right side. Faces: top-left 5 + c1 + e0,
+// top-right 5 + c2 + e0, bottom 10 + c1 + c2, outer 20.
+template <bool debug>
+struct tee_graph {
+    using G = grid<debug, path_config>;
+    G g{std::vector<std::string>(5, std::string(7, '.'))};
+    typename G::vertex *top, *left, *right, *gv;
+    typename G::edge *e0, *c1, *c2;
+
+    tee_graph(double w0, double w1, double w2) {
+        make_ring(g, 4, 6);
+        g.save_counts();
+        top = g.vertex_at(0, 3);
+        left = g.vertex_at(2, 0);
+        right = g.vertex_at(2, 6);
+        gv = g.add_vertex(2, 3, 2);
+        e0 = g.add_edge(gv, top, code::up, code::down, w0, 2);
+        c1 = g.add_edge(gv, left, code::left, code::right, w1, 1);
+        c2 = g.add_edge(gv, right, code::right, code::left, w2, 1);
+    }
+    // Boundary vertices are their own sources; g was reached from the top.
+    void set_sources() {
+        for (auto& v : g.storage.vertices) v.source = &v;
+        gv->source = top;
+    }
+};
+
 }  // namespace graph_test
 
 #endif

@@ -15,30 +15,17 @@ using namespace graph_test;
 template <bool debug>
 using path_grid = grid<debug, path_config>;
 
-// The ring around rows 0..4, columns 0..6 (perimeter 20) and a geodesic
-// vertex g at (2, 3) joined up to the ring's top (0, 3) by e0, a chain edge
-// shared by two paths, and by one connecting edge each to the middle of the
-// left side (path p1) and of the right side (path p2). Faces: top-left
-// 5 + c1 + e0, top-right 5 + c2 + e0, bottom 10 + c1 + c2, outer 20.
+// The tee graph with its two paths: p1 from the top to the left side, p2
+// from the top to the right side, both up e0.
 template <bool debug = false>
-struct tee {
-    using G = path_grid<debug>;
-    G g{std::vector<std::string>(5, std::string(7, '.'))};
-    typename G::vertex *top, *left, *right, *gv;
-    typename G::edge *e0, *c1, *c2;
+struct tee : tee_graph<debug> {
+    using G = typename tee_graph<debug>::G;
+    using base = tee_graph<debug>;
+    using base::g, base::top, base::left, base::right, base::e0, base::c1, base::c2;
     typename G::graph_type::path *p1, *p2;
     std::unique_ptr<typename G::graph_type> graph;
 
-    explicit tee(double w0 = 2, double w1 = 3, double w2 = 3) {
-        make_ring(g, 4, 6);
-        g.save_counts();
-        top = g.vertex_at(0, 3);
-        left = g.vertex_at(2, 0);
-        right = g.vertex_at(2, 6);
-        gv = g.add_vertex(2, 3, 2);
-        e0 = g.add_edge(gv, top, code::up, code::down, w0, 2);
-        c1 = g.add_edge(gv, left, code::left, code::right, w1, 1);
-        c2 = g.add_edge(gv, right, code::right, code::left, w2, 1);
+    explicit tee(double w0 = 2, double w1 = 3, double w2 = 3) : base(w0, w1, w2) {
         using graph_type = typename G::graph_type;
         p1 = graph_type::add_path(g.storage, top, &g.pixel(1, 3), code::down, &g.pixel(2, 2), left,
                                   1, w0 + w1);
@@ -50,8 +37,7 @@ struct tee {
         p2->connecting = c2;
         p2->side_a = {e0};
         p2->side_b = {c2};
-        for (auto& v : g.storage.vertices) v.source = &v;
-        gv->source = top;
+        this->set_sources();
         graph = g.make();
         graph->template parse_cycles<false>();
     }
@@ -274,6 +260,43 @@ TEST(GraphPruning, EdgeGoesWhenItsSmallerFaceIsExactlyTwiceItsWeight) {
     auto* root = graph_type::find_root(c.y->cycle_ab);
     EXPECT_EQ(root, graph_type::find_root(c.y->cycle_ba));
     EXPECT_EQ(root->length, 24.0);  // 24 + 24 - 2 x 12
+}
+
+}  // namespace
+
+namespace {
+
+// parse_structure of the path configuration: its five timed stages, then the
+// statistics, which count live paths, the boundary edges and live geodesic
+// edges, and the geodesic vertices that kept an edge.
+std::vector<std::string> structure_lines(tee<>& t) {
+    t.g.opts.program.weighted = true;
+    t.g.opts.program.statistics = true;
+    t.graph->timer.enabled = true;  // the graph was made untimed
+    zarn_test::cout_capture out;
+    t.graph->parse_structure();
+    std::vector<std::string> lines;
+    for (const std::string& line : out.lines())
+        lines.push_back(line.size() == 70 && line.substr(67) == " ms" ? line.substr(0, 20) : line);
+    return lines;
+}
+
+TEST(GraphStructure, PathConfigurationPrunesTracesAgainAndCounts) {
+    auto label = [](const std::string& s) { return (s + std::string(20, ' ')).substr(0, 20); };
+    tee<> removed;
+    EXPECT_EQ(structure_lines(removed),
+              (std::vector<std::string>{label("Cycle parsing:"), label("Path pruning:"),
+                                        label("Edge pruning:"), label("Cycle parsing:"),
+                                        label("Cell construction:"),
+                                        "-> Final vertices / edges / paths:      20 / 20 / 0",
+                                        "-> Final components / cycles:           1 / 2",
+                                        std::string(70, '-')}));
+    EXPECT_FALSE(removed.top->cells.empty());
+    tee<> kept(2, 2.9, 2.9);
+    const auto lines = structure_lines(kept);
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[5], "-> Final vertices / edges / paths:      21 / 23 / 2");
+    EXPECT_EQ(lines[6], "-> Final components / cycles:           1 / 4");
 }
 
 }  // namespace
