@@ -29,13 +29,19 @@ void paint_parent_chain(lumo::color_view& view, const node_type<debug, T>* from,
         view.set_pixel(x->index, c);
 }
 
+// A black colour image of the grid's size, one pixel per node.
+template <bool debug, typename T>
+lumo::color_view blank_view(const node_array<debug, T>& grid, lumo::image<unsigned char>& out) {
+    out.resize(grid.size(0), grid.size(1), 3, static_cast<unsigned char>(0));
+    return lumo::color_view(out);
+}
+
 // Dark gray: reached by a front; red: on a traced chain; yellow: meeting
 // nodes; white: boundary nodes.
 template <bool debug, typename T>
 void render_traces(const node_array<debug, T>& grid, const path_storage<debug, T>& s,
                    lumo::image<unsigned char>& out) {
-    out.resize(grid.size(0), grid.size(1), 3, static_cast<unsigned char>(0));
-    lumo::color_view view(out);
+    lumo::color_view view = blank_view(grid, out);
     const auto gray = lumo::color_dark_gray();
     const auto red = lumo::color_red();
     const auto yellow = lumo::color_yellow();
@@ -61,8 +67,7 @@ void render_traces(const node_array<debug, T>& grid, const path_storage<debug, T
 template <bool debug, typename T>
 void render_paths(const node_array<debug, T>& grid, const path_storage<debug, T>& s,
                   lumo::image<unsigned char>& out) {
-    out.resize(grid.size(0), grid.size(1), 3, static_cast<unsigned char>(0));
-    lumo::color_view view(out);
+    lumo::color_view view = blank_view(grid, out);
     const auto red = lumo::color_red();
     const auto yellow = lumo::color_yellow();
     const auto white = lumo::color_white();

@@ -74,7 +74,6 @@ public:
     // is still entered.
     geodesic_distance(node_array<debug, T>& grid, options<T>& o, storage& s)
         : base(this, &grid, &o),
-          parameters(o.distance),
           timer(o.program.timing),
           store(&s),
           max_length(o.distance.geodesic_length(grid.size())),
@@ -155,7 +154,6 @@ public:
             y->parent = x;
             y->residue = s;
             const size_t b = static_cast<size_t>(n);
-            last_bucket = b;
             if (b < y->bucket) {
                 y->bucket = b;
                 buckets.push(y, b);  // its copy in the old bucket is skipped later
@@ -179,8 +177,6 @@ public:
         vertex* va = graph_type::vertex_of(sa);
         vertex* vb = graph_type::vertex_of(sb);
         if (!va || !vb) return;
-        meeting_a = va;
-        meeting_b = vb;
         for (unsigned k = 0; k < slot_count; ++k) {
             if (va->neighbours[k] != vb) continue;
             if (va->edges[k]) return;
@@ -193,10 +189,9 @@ public:
                 break;
             }
         if (!found) {
-            meeting_path = graph_type::add_path(*store, va, p, d, q, vb, s, total);
+            graph_type::add_path(*store, va, p, d, q, vb, s, total);
             return;
         }
-        meeting_path = found;
         if (found->total <= total) return;
         found->step = s;
         found->total = total;
@@ -316,16 +311,10 @@ public:
     size_t length_limit() const { return max_length; }
     size_t bucket_count() const { return buckets.count(); }
 
-    distance_options<T> parameters;
     stage_timer timer;
     storage* store;
     size_t max_length;  // L
     bucket_array<node> buckets;
-    size_t last_bucket = 0;  // bucket of the last improving relaxation
-    // The vertices and the path of the last meeting looked up.
-    vertex* meeting_a = nullptr;
-    vertex* meeting_b = nullptr;
-    path* meeting_path = nullptr;
 
 private:
     // Where one side of a path ends on the graph: the vertex, the slot its
