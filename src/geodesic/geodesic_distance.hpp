@@ -51,7 +51,7 @@ struct neighbour_step {
     std::uint8_t code;
 };
 inline constexpr neighbour_step geodesic_neighbours[8] = {
-    {-1, 0, 4}, {1, 0, 0}, {0, -1, 2}, {0, 1, 6},    // axial
+    {-1, 0, 4}, {1, 0, 0},  {0, -1, 2},  {0, 1, 6},  // axial
     {-1, 1, 5}, {1, -1, 1}, {-1, -1, 3}, {1, 1, 7},  // diagonal
 };
 // A diagonal neighbour 4 + j is usable only when neither axial neighbour
@@ -381,7 +381,8 @@ private:
         const bool created = !u->vertex;
         if (created) graph_type::add_vertex(s, u, u->label);
         if (created && u != v->node) build_chain(s, u, v->node);
-        return side_end{graph_type::vertex_of(u), slot, m->geodesic_distance - u->geodesic_distance};
+        return side_end{graph_type::vertex_of(u), slot,
+                        m->geodesic_distance - u->geodesic_distance};
     }
 
     // Edges up the chain from a's vertex, one per stretch of equal count,

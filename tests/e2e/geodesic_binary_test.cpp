@@ -38,7 +38,8 @@ std::string slurp(const std::string& path) {
 // Runs zarn in the folder; standard error kept apart.
 outcome zarn(const temp_folder& t, const std::string& args) {
     outcome o;
-    const auto r = run("cd " + quote(t.path()) + " && " + quote(binary) + " " + args + " 2> err.txt");
+    const auto r =
+        run("cd " + quote(t.path()) + " && " + quote(binary) + " " + args + " 2> err.txt");
     o.status = r.status;
     o.out = r.out;
     o.err = slurp(t / "err.txt");
@@ -64,16 +65,21 @@ size_t index_of(const std::vector<std::string>& lines, const std::string& label,
 }
 
 size_t count_of(const std::vector<std::string>& lines, const std::string& label) {
-    return std::count_if(lines.begin(), lines.end(),
-                         [&](const std::string& l) { return l.compare(0, label.size(), label) == 0; });
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+        return l.compare(0, label.size(), label) == 0;
+    });
 }
 
-const char* const geodesic_labels[] = {
-    "Geodesic distance initialization:", "Front creation:", "Geodesic propagation along boundaries:",
-    "Crossing removal:", "Path tracing:", "Path connection:", "Path traversing:",
-    "Vertex data storage:"};
-const char* const structure_labels[] = {"Cycle parsing:", "Path pruning:", "Edge pruning:",
-                                        "Cycle parsing:", "Cell construction:"};
+const char* const geodesic_labels[] = {"Geodesic distance initialization:",
+                                       "Front creation:",
+                                       "Geodesic propagation along boundaries:",
+                                       "Crossing removal:",
+                                       "Path tracing:",
+                                       "Path connection:",
+                                       "Path traversing:",
+                                       "Vertex data storage:"};
+const char* const structure_labels[] = {
+    "Cycle parsing:", "Path pruning:", "Edge pruning:", "Cycle parsing:", "Cell construction:"};
 
 cv::Mat noise(int rows, int cols, unsigned seed) {
     cv::Mat m(rows, cols, CV_8UC1);
@@ -85,7 +91,8 @@ cv::Mat noise(int rows, int cols, unsigned seed) {
 cv::Mat checkerboard(int rows, int cols, int square) {
     cv::Mat m(rows, cols, CV_8UC1);
     for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c) m.at<unsigned char>(r, c) = (r / square + c / square) % 2 ? 255 : 0;
+        for (int c = 0; c < cols; ++c)
+            m.at<unsigned char>(r, c) = (r / square + c / square) % 2 ? 255 : 0;
     return m;
 }
 
@@ -122,8 +129,9 @@ TEST(GeodesicBinary, StatisticsBeforeAndAfterTheStage) {
     const size_t i = index_of(lines, "Vertex data storage:");
     ASSERT_LT(i + 3, lines.size()) << o.out;
     std::smatch before, after, final_counts;
-    ASSERT_TRUE(std::regex_match(lines[i + 1], before,
-                                 std::regex("-> Vertices / edges         before geo: (\\d+) / (\\d+)")))
+    ASSERT_TRUE(
+        std::regex_match(lines[i + 1], before,
+                         std::regex("-> Vertices / edges         before geo: (\\d+) / (\\d+)")))
         << lines[i + 1];
     ASSERT_TRUE(std::regex_match(
         lines[i + 2], after,
@@ -136,8 +144,8 @@ TEST(GeodesicBinary, StatisticsBeforeAndAfterTheStage) {
         lines[j + 1], final_counts,
         std::regex("-> Final vertices / edges / paths:      (\\d+) / (\\d+) / (\\d+)")))
         << lines[j + 1];
-    EXPECT_TRUE(std::regex_match(lines[j + 2],
-                                 std::regex("-> Final components / cycles:           \\d+ / \\d+")));
+    EXPECT_TRUE(std::regex_match(
+        lines[j + 2], std::regex("-> Final components / cycles:           \\d+ / \\d+")));
     EXPECT_EQ(lines[j + 3], dashes);
     const auto n = [](const std::ssub_match& m) { return std::stoull(m.str()); };
     EXPECT_GT(n(before[1]), 0u);
@@ -213,8 +221,8 @@ TEST(GeodesicBinary, OddInputsFinishCleanly) {
     ASSERT_TRUE(cv::imwrite(t / "line.png", noise(1, 60, 5)));
     for (const std::string file :
          {"s5.png", "s6.png", "s9.png", "noise.png", "check1.png", "check3.png", "line.png"})
-        for (const std::string args : {"-m", "-m -la 1000 -lf 1", "-u -la 1000 -lf 1 -t -vs",
-                                       "-m -db -la 1000 -lf 1"}) {
+        for (const std::string args :
+             {"-m", "-m -la 1000 -lf 1", "-u -la 1000 -lf 1 -t -vs", "-m -db -la 1000 -lf 1"}) {
             SCOPED_TRACE(args + " " + file);
             const outcome o = zarn(t, args + " " + file);
             EXPECT_EQ(o.status, 0);

@@ -30,7 +30,8 @@ void write_waves(const temp_folder& t, const std::string& name) {
     cv::Mat img(36, 40, CV_8UC1);
     for (int r = 0; r < img.rows; ++r)
         for (int c = 0; c < img.cols; ++c)
-            img.at<unsigned char>(r, c) = static_cast<unsigned char>(128 + 100 * std::sin(r * 0.4) * std::cos(c * 0.3));
+            img.at<unsigned char>(r, c) =
+                static_cast<unsigned char>(128 + 100 * std::sin(r * 0.4) * std::cos(c * 0.3));
     ASSERT_TRUE(cv::imwrite(t / name, img));
 }
 
@@ -58,7 +59,8 @@ TEST(ViewGeodesic, GrassfireSnapshotsAfterAnEmptyLine) {
     const std::vector<std::string> lines = lines_of(r.out);
     ASSERT_GE(lines.size(), 4u) << r.out;
     EXPECT_EQ(lines.front(), "w.png: ");  // ended by the empty line
-    EXPECT_TRUE(std::regex_match(lines.back(), std::regex("done in [0-9]+\\.[0-9] ms"))) << lines.back();
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex("done in [0-9]+\\.[0-9] ms")))
+        << lines.back();
     const std::vector<std::string> fire(lines.begin() + 1, lines.end() - 1);
     ASSERT_GE(fire.size(), 3u);
     expect_levels(fire, 2.0);
@@ -107,7 +109,8 @@ TEST(ViewGeodesic, NoGeodesicWindowsWithoutTheStage) {
     REQUIRE_DISPLAY();
     temp_folder t;
     write_waves(t, "w.png");
-    for (const std::string args : {"-v -b -vt -vp -gf 1 -m w.png", "-v -la 0 -vt -vp -gf 1 -m w.png"}) {
+    for (const std::string args :
+         {"-v -b -vt -vp -gf 1 -m w.png", "-v -la 0 -vt -vp -gf 1 -m w.png"}) {
         SCOPED_TRACE(args);
         const view_run r = run_in_view(t, binary, args);
         EXPECT_EQ(r.status, 0) << r.err;

@@ -125,7 +125,8 @@ TEST(GeodesicConnection, TwoPathsSharingAChainShareItsEdge) {
     EXPECT_EQ(e1.weight, 2.0);
     EXPECT_EQ(e1.path_references, 1u);
     EXPECT_TRUE(p1.side_a.empty());
-    EXPECT_EQ(p1.side_b, (std::vector<edge*>{g.store.edges.at(1).get(), g.store.edges.at(0).get()}));
+    EXPECT_EQ(p1.side_b,
+              (std::vector<edge*>{g.store.edges.at(1).get(), g.store.edges.at(0).get()}));
 
     const path& p2 = g.path_at(1);
     EXPECT_EQ(p2.a, va);
@@ -250,12 +251,12 @@ TEST(GeodesicConnection, EveryRiseOfTheCountAlongAChainMakesAVertex) {
         double weight;
         std::uint64_t references;
     } want[] = {
-        {v32, v22, 2, 6, 1.0, 2},                   // chain: count 2 up to the rise
-        {v22, g.vertex_of('A'), 2, 6, 1.0, 3},      // chain: count 3 up to A
-        {g.vertex_of('B'), v32, 6, 6, 7.0, 1},      // P1
-        {v23, g.vertex_of('C'), 2, 6, 1.0, 2},      // chain of C's lane
-        {v32, v23, 0, 6, 2.0, 1},                   // P2
-        {v23, v22, 4, 0, 1.0, 1},                   // P3
+        {v32, v22, 2, 6, 1.0, 2},               // chain: count 2 up to the rise
+        {v22, g.vertex_of('A'), 2, 6, 1.0, 3},  // chain: count 3 up to A
+        {g.vertex_of('B'), v32, 6, 6, 7.0, 1},  // P1
+        {v23, g.vertex_of('C'), 2, 6, 1.0, 2},  // chain of C's lane
+        {v32, v23, 0, 6, 2.0, 1},               // P2
+        {v23, v22, 4, 0, 1.0, 1},               // P3
     };
     for (size_t i = 0; i < 6; ++i) {
         SCOPED_TRACE(i);

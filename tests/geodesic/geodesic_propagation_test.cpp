@@ -238,12 +238,14 @@ TEST(GeodesicFront, RelaxationLowersAQueuedNode) {
 TEST(GeodesicFront, NonFiniteHeightsAreUnreachable) {
     picture_grid g({"######", "#AaabB#", "#aaabb#", "######"});
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    g.set_heights({{0, 0, 0, 0, 0, 0}, {0, 0, inf, 0, 0, 0}, {0, 0, nan, 0, 0, 0}, {0, 0, 0, 0, 0, 0}});
+    g.set_heights(
+        {{0, 0, 0, 0, 0, 0}, {0, 0, inf, 0, 0, 0}, {0, 0, nan, 0, 0, 0}, {0, 0, 0, 0, 0, 0}});
     g.propagated();
     EXPECT_EQ(g.at(1, 2).state, z::far);
     EXPECT_EQ(g.at(2, 2).state, z::far);
     EXPECT_EQ(g.at(1, 3).state, z::far);  // behind the wall
-    for (size_t k = 0; k < g.store.paths.used(); ++k) EXPECT_TRUE(std::isfinite(g.path_at(k).total));
+    for (size_t k = 0; k < g.store.paths.used(); ++k)
+        EXPECT_TRUE(std::isfinite(g.path_at(k).total));
 }
 
 // Fronts of A and B meet between the two middle nodes of a corridor: the

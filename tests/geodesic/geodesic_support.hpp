@@ -43,7 +43,8 @@ struct picture_grid {
     std::map<char, node*> sources;
 
     // L = la: the length factor is far beyond the grid.
-    explicit picture_grid(std::vector<std::string> picture, size_t la = 50) : rows(std::move(picture)) {
+    explicit picture_grid(std::vector<std::string> picture, size_t la = 50)
+        : rows(std::move(picture)) {
         opts.distance.length_factor = 1000;
         opts.distance.max_length = la;
         const size_t row_count = rows.size(), column_count = rows.at(0).size();
