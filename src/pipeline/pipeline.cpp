@@ -6,6 +6,7 @@
 #include <lumo/details/array/element_functions>
 
 #include "distance/run_distance.hpp"
+#include "geodesic/geodesic_distance.hpp"
 #include "graph/graph.hpp"
 #include "medial/run_medial.hpp"
 #include "partition/partition.hpp"
@@ -189,11 +190,25 @@ void image_pipeline<debug, T>::compute_plain() {
     component_graph_storage.clear();
 }
 
-// The geodesic sequence over the path configuration goes here; until the
-// geodesic stage exists it is the component sequence.
+// The geodesic sequence: distance; boundary parsing of the path
+// configuration; the geodesic stage, whose paths, vertices and edges
+// structure parsing then prunes; the views of -vt and -vp (untimed); the
+// medial axis over the pruned graph. The geodesic stage's length limit is the
+// one that chose this sequence.
 template <bool debug, typename T>
 void image_pipeline<debug, T>::compute_geodesic() {
-    compute_plain();
+    timer.total += run_distance_stage<debug, T>(nodes, opts_, padded_input, gradient);
+    if (!opts_.commands.beyond_distance()) return;
+    path_graph<debug, T> graph(nodes, opts_, path_graph_storage);
+    geodesic_distance<debug, T> geodesic(nodes, opts_, path_graph_storage);
+    timer.total += graph.parse_boundary();
+    timer.total += geodesic.run();
+    timer.total += graph.parse_structure();
+    if (opts_.distance.view_traces) geodesic.show_traces(path_graph_storage);
+    if (opts_.distance.view_paths) geodesic.show_paths(path_graph_storage);
+    timer.total += run_medial_stage(nodes, opts_, graph);
+    medial_done = true;
+    path_graph_storage.clear();
 }
 
 // The partition's two halves around the dual distance over the negated
