@@ -338,13 +338,10 @@ public:
         const std::uint64_t w = this->width;
         for (std::uint64_t row = 1; row + 1 < this->height; ++row) {
             const node* line = this->first_row + row * w;
-            std::uint64_t col = 0;
-            while (col < w) {
-                component* c = line[col].component;
-                const std::uint64_t first = col;
-                while (++col < w && line[col].component == c) {
-                }
-                if (c) add_run(region_of(c), row, first, col - 1);
+            for (std::uint64_t first = 0, last; first < w; first = last + 1) {
+                component* c = line[first].component;
+                for (last = first; last + 1 < w && line[last + 1].component == c;) ++last;
+                if (c) add_run(region_of(c), row, first, last);
             }
         }
         for (component& c : storage->components)

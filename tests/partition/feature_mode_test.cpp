@@ -178,6 +178,15 @@ TEST(FeatureMerging, GrowthAndEligibility) {
         stage::test_feature<false, false>(*c, *o, t.v, t.growth, 1.0);
         EXPECT_EQ(c->feature, t.feature) << t.c_peak << " " << t.c_valley << " " << t.v;
     }
+    // The area times f^2 must exceed the measure: 4 x 2.25 against a gap of 9.
+    for (double gap : {9.0, 8.75}) {
+        feature_case f;
+        const region r = four_corners(gap);
+        component* c = f.take(1, 5, &r);
+        component* o = f.take(2, 0, &r);
+        stage::test_feature<false, false>(*c, *o, 4, 0.1, 2.25);
+        EXPECT_EQ(c->feature, gap < 9) << gap;
+    }
     // -fn on a region of one line divides by 0: never a feature.
     feature_case f;
     const region line = region_of({{1, 1}, {1, 2}, {1, 3}});
