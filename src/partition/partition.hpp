@@ -386,18 +386,18 @@ public:
 
     // Feature mode: every link in order joins the roots of its ends, keeping
     // feature components on every path; the link then lies inside the
-    // merged component and leaves its gap sums. The measure of
-    // fragmentation is chosen once: the gap sum, its square (-fl), or the
-    // gap normalised by the region's shape (-fn, whatever -fl says).
+    // merged component and leaves its gap sums. One loop instance per
+    // (-fn, -fl), chosen once; the measure of fragmentation is the gap sum,
+    // its square (-fl), or the gap normalised by the region's shape (-fn,
+    // whatever -fl says).
     void merge_features(const std::vector<link<T>*>& order) {
         // -vi: the step-by-step view of the merges is not built; the plain
         // loops make the same merges.
-        if (feature_opts.affine_normalized)
-            merge_feature_links<true, false>(order);
-        else if (feature_opts.flat)
-            merge_feature_links<false, true>(order);
+        const bool affine = feature_opts.affine_normalized, flat = feature_opts.flat;
+        if (affine)
+            flat ? merge_feature_links<true, true>(order) : merge_feature_links<true, false>(order);
         else
-            merge_feature_links<false, false>(order);
+            flat ? merge_feature_links<false, true>(order) : merge_feature_links<false, false>(order);
     }
 
     template <bool affine, bool flat>

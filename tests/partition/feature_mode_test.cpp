@@ -19,14 +19,7 @@ using region = z::region_type<double>;
 // Moments of nodes given as (row, col), with a gap sum.
 region region_of(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& nodes, double gap = 0) {
     region r{};
-    for (auto [row, col] : nodes) {
-        ++r.count;
-        r.sum_row += row;
-        r.sum_col += col;
-        r.sum_row2 += row * row;
-        r.sum_col2 += col * col;
-        r.sum_rowcol += row * col;
-    }
+    for (auto [row, col] : nodes) add_node(r, row, col);
     r.gap = gap;
     z::region_update(r);
     return r;

@@ -52,12 +52,7 @@ bool brute_record(const z::node_array<false, double>& nodes, const component* f,
     for (size_t row = 1; row + 1 < h; ++row)
         for (size_t col = 0; col < w; ++col) {
             if (!below(nodes[row * w + col].component, f)) continue;
-            ++g.count;
-            g.sum_row += row;
-            g.sum_col += col;
-            g.sum_row2 += row * row;
-            g.sum_col2 += col * col;
-            g.sum_rowcol += row * col;
+            add_node(g, row, col);
             points.push_back({double(row), double(col)});
             sx += double(row);
             sy += double(col);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "partition/partition_support.hpp"
 #include "partition/records.hpp"
 #include "partition/storage.hpp"
 
@@ -122,14 +123,7 @@ TEST(PartitionRecords, RegionMoments) {
     // covariance and the determinant.
     z::region_type<double> line{};
     const std::uint64_t row = 3;
-    for (std::uint64_t col = 10; col < 59; ++col) {
-        ++line.count;
-        line.sum_row += row;
-        line.sum_col += col;
-        line.sum_row2 += row * row;
-        line.sum_col2 += col * col;
-        line.sum_rowcol += row * col;
-    }
+    for (std::uint64_t col = 10; col < 59; ++col) part_test::add_node(line, row, col);
     z::region_update(line);
     EXPECT_EQ(line.var_row, 0.0);
     EXPECT_EQ(line.cov, 0.0);
