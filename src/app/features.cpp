@@ -43,22 +43,10 @@ bool write_feature_file(const std::string& path, feature_set<double>& features,
 }  // namespace
 
 template <typename T>
-void compute_feature_axes(feature_type<T>& f) {
-    const T a = f.a, b = f.b, c = f.c;
-    const T r = std::sqrt((a - c) * (a - c) + 4 * (b * b));
-    const T l1 = (a + c + r) * T(0.5);
-    const T l2 = (a + c - r) * T(0.5);
-    f.major = std::sqrt(l1);
-    // Rounding can make l2 slightly negative for a thin ellipse.
-    f.minor = std::sqrt(std::max(l2, T(0)));
-    f.angle = std::atan2(a - l1, b);
-}
-
-template <typename T>
 void write_features_axes(std::ostream& out, feature_set<T>& features) {
     for (size_t k = 0; k < features.count; ++k) {
         feature_type<T>& f = features.records[k];
-        compute_feature_axes(f);
+        ellipse_axes(f);
         out << f.x << " " << f.y << " " << f.major << " " << f.minor << " " << f.angle << "\n";
     }
 }
@@ -84,7 +72,6 @@ void write_features_inverse_covariance(std::ostream& out, feature_set<T>& featur
     }
 }
 
-template void compute_feature_axes(feature_type<double>&);
 template void write_features_axes(std::ostream&, feature_set<double>&);
 template void write_features_covariance(std::ostream&, feature_set<double>&);
 template void write_features_inverse_covariance(std::ostream&, feature_set<double>&);
@@ -115,7 +102,7 @@ std::string descriptor_command(const std::string& image, const std::string& feat
 
 void application::feature_geometry() {
     feature_set<real>& features = images.features;
-    for (size_t k = 0; k < features.count; ++k) compute_feature_axes(features.records[k]);
+    for (size_t k = 0; k < features.count; ++k) ellipse_axes(features.records[k]);
 }
 
 void application::save_features() {

@@ -9,11 +9,6 @@
 
 namespace lumo::zarn {
 
-// Major axis sqrt(l1), minor axis sqrt(max(l2, 0)) and angle atan2(a - l1, b)
-// from the eigenvalues l1 >= l2 of the covariance [a b; b c].
-template <typename T>
-void compute_feature_axes(feature_type<T>& f);
-
 // One line per feature (records 0 .. count - 1), numbers in the stream's
 // default format (%g, six significant digits), separated by one space.
 // Axes: x y major minor angle (stored into the records first).

@@ -4,6 +4,7 @@
 #ifndef ZARN_APP_OPTIONS_HPP
 #define ZARN_APP_OPTIONS_HPP
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -34,6 +35,20 @@ struct feature_type {
     T minor;        // minor axis
     T angle;        // radians
 };
+
+// Major axis sqrt(l1), minor axis sqrt(max(l2, 0)) and angle atan2(a - l1, b)
+// from the eigenvalues l1 >= l2 of the covariance [a b; b c]; rounding can
+// make l2 slightly negative for a thin ellipse.
+template <typename T>
+void ellipse_axes(feature_type<T>& f) {
+    const T a = f.a, b = f.b, c = f.c;
+    const T r = std::sqrt((a - c) * (a - c) + 4 * (b * b));
+    const T l1 = (a + c + r) * T(0.5);
+    const T l2 = (a + c - r) * T(0.5);
+    f.major = std::sqrt(l1);
+    f.minor = std::sqrt(l2 > T(0) ? l2 : T(0));
+    f.angle = std::atan2(a - l1, b);
+}
 
 // Records 0 .. count - 1 are features; the array may be longer.
 template <typename T>

@@ -15,6 +15,7 @@
 #define ZARN_PARTITION_PARTITION_HPP
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -314,11 +315,38 @@ public:
     // it did not reach has none.
     static const node* dual_origin(const node& p) { return p.state == done ? p.generator : nullptr; }
 
-    // Feature mode, not built yet: gap sums over the links at each border.
-    void compute_gaps() {}
+    // ---- Boundary gaps and region statistics (feature mode) ----------------
 
-    // Feature mode, not built yet: the region moments of every component.
-    void compute_statistics() {}
+    // Every link adds its width and offset products to the gap sums of both
+    // ends, each given a region first when it has none. A link whose ends
+    // share a root counts twice there; merging takes it out again.
+    void compute_gaps() {
+        for (link<T>& l : storage->links)
+            for (component* c : {l.c1, l.c2}) {
+                region_type<T>& r = region_of(c);
+                r.gap += l.width;
+                r.gap_rr += l.rr;
+                r.gap_rc += l.rc;
+                r.gap_cc += l.cc;
+            }
+    }
+
+    // The moments of every component's nodes in rows 1 to h-2, gathered
+    // along runs of one component within a grid row; then the statistics of
+    // every region.
+    void compute_statistics() {
+        const std::uint64_t w = this->width;
+        for (std::uint64_t row = 1; row + 1 < this->height; ++row) {
+            const node* line = this->first_row + row * w;
+            for (std::uint64_t first = 0, last; first < w; first = last + 1) {
+                component* c = line[first].component;
+                for (last = first; last + 1 < w && line[last + 1].component == c;) ++last;
+                if (c) add_run(region_of(c), row, first, last);
+            }
+        }
+        for (component& c : storage->components)
+            if (c.region) region_update(*c.region);
+    }
 
     // ---- Merging ------------------------------------------------------------
 
@@ -356,11 +384,134 @@ public:
         }
     }
 
-    // Feature mode, not built yet: no link is merged.
-    void merge_features(const std::vector<link<T>*>&) {}
+    // Feature mode: every link in order joins the roots of its ends, keeping
+    // feature components on every path; the link then lies inside the
+    // merged component and leaves its gap sums. One loop instance per
+    // (-fn, -fl), chosen once; the measure of fragmentation is the gap sum,
+    // its square (-fl), or the gap normalised by the region's shape (-fn,
+    // whatever -fl says).
+    void merge_features(const std::vector<link<T>*>& order) {
+        // -vi: the step-by-step view of the merges is not built; the plain
+        // loops make the same merges.
+        const bool affine = feature_opts.affine_normalized, flat = feature_opts.flat;
+        if (affine)
+            flat ? merge_feature_links<true, true>(order) : merge_feature_links<true, false>(order);
+        else
+            flat ? merge_feature_links<false, true>(order) : merge_feature_links<false, false>(order);
+    }
 
-    // Feature mode, not built yet: the image gets no features.
-    void generate_features() { features->count = 0; }
+    template <bool affine, bool flat>
+    void merge_feature_links(const std::vector<link<T>*>& order) {
+        for (link<T>* l : order) merge_feature_link<affine, flat>(*l);
+    }
+
+    // One link of feature-mode merging; returns the component that holds
+    // both ends afterwards.
+    template <bool affine, bool flat>
+    component* merge_feature_link(const link<T>& l) {
+        component* a = component_find_keep_features(l.c1);
+        component* b = component_find_keep_features(l.c2);
+        component* r = a;
+        if (a != b) {
+            r = merge_step<affine, flat>(a, b, l.value);
+            --live_components;
+        }
+        region_type<T>& g = *r->region;
+        g.gap -= T(2) * l.width;
+        g.gap_rr -= 2 * l.rr;
+        g.gap_rc -= 2 * l.rc;
+        g.gap_cc -= 2 * l.cc;
+        return r;
+    }
+
+    // Tests both distinct roots for being features, each against the other
+    // as it stands before the join, then joins them at link value v.
+    template <bool affine, bool flat>
+    component* merge_step(component* a, component* b, T v) {
+        const T growth = feature_opts.growth;
+        const T frag2 = feature_opts.fragmentation * feature_opts.fragmentation;
+        test_feature<affine, flat>(*a, *b, v, growth, frag2);
+        test_feature<affine, flat>(*b, *a, v, growth, frag2);
+        return component_merge(a, b, v, *storage);
+    }
+
+    // The measure of fragmentation that the component's area must exceed.
+    template <bool affine, bool flat>
+    static T fragmentation_measure(const region_type<T>& r) {
+        if constexpr (affine) {
+            // The border links' offsets weighted by the adjugate of the
+            // covariance, over the root of its determinant; a region on one
+            // line divides by 0 and is never a feature.
+            return (r.var_col * static_cast<T>(r.gap_rr) - T(2) * r.cov * static_cast<T>(r.gap_rc) +
+                    r.var_row * static_cast<T>(r.gap_cc)) /
+                   r.sqrt_det;
+        } else if constexpr (flat) {
+            return r.gap * r.gap;
+        } else {
+            return r.gap;
+        }
+    }
+
+    // c becomes a feature, at meeting o at link value v, when it may be one
+    // (span at least 2, off the image frame), is not too fragmented (area
+    // times f^2 above the measure of its gaps) and has grown enough: since
+    // its last merge, or, never merged, beside o. A comparison with NaN
+    // fails; a flag once set stays.
+    template <bool affine, bool flat>
+    static void test_feature(component& c, const component& o, T v, T growth, T frag2) {
+        const bool eligible = c.span >= T(2) && !c.boundary;
+        const region_type<T>& r = *c.region;
+        const bool whole = static_cast<T>(r.count) * frag2 > fragmentation_measure<affine, flat>(r);
+        const bool grown = c.valley == T(0)
+                               ? (v - o.peak) > growth * (v - c.peak) && (v - c.peak) >= T(1)
+                               : (v - c.valley) > growth * (c.valley - c.peak);
+        if (eligible && whole && grown) c.feature = 1;
+    }
+
+    // ---- Feature generation ---------------------------------------------
+
+    // Every component that merging flagged, and every root off the frame
+    // with a region and a span of at least 2 (an isolated feature, flagged
+    // now), in pool order, gives a feature: the mean and the covariance of
+    // its nodes' positions, the covariance scaled by (2 zoom)^2. Only
+    // features with a positive determinant and finite entries are kept.
+    void generate_features() {
+        const size_t n = storage->components.count();
+        size_t selected = 0;
+        for (size_t k = 0; k < n; ++k) {
+            component& c = storage->components[k];
+            if (c.feature) {
+                ++selected;
+            } else if (c.region && !c.parent && c.span >= T(2) && !c.boundary) {
+                c.feature = 1;
+                ++isolated_features;
+                ++selected;
+            }
+        }
+        features->count = 0;
+        features->records.release(true);
+        features->records.resize(selected);
+        const T zoom2 = T(2) * feature_opts.zoom;
+        const T s = zoom2 * zoom2;
+        for (size_t k = 0; k < n; ++k) {
+            const component& c = storage->components[k];
+            if (!c.feature) continue;
+            feature_type<T>& f = features->records[features->count];
+            if (make_feature(*c.region, s, f)) ++features->count;
+        }
+    }
+
+    // The record of a region at scale s; false when it is no ellipse.
+    static bool make_feature(const region_type<T>& r, T s, feature_type<T>& f) {
+        f.a = r.var_row * s;
+        f.b = r.cov * s;
+        f.c = r.var_col * s;
+        f.x = r.mean_row;
+        f.y = r.mean_col;
+        f.determinant = f.c * f.a - f.b * f.b;
+        return f.determinant > T(0) && std::isfinite(f.determinant) && std::isfinite(f.a) &&
+               std::isfinite(f.b) && std::isfinite(f.c);
+    }
 
     // ---- Outputs ------------------------------------------------------------
 
@@ -381,8 +532,59 @@ public:
         }
     }
 
-    // Feature mode, not built yet.
-    void output_feature_cover() {}
+    // Every node's cover: a gray level that grows with the number of
+    // features stacked over it (its component's and its ancestors' flags),
+    // 0 where none is. The depth of a component is counted once; nodes
+    // outside rows 1 to h-2 and without a component get 0.
+    void output_feature_cover() {
+        std::vector<std::uint8_t> depth = feature_depths();
+        for (node* p = this->first_row; p != this->end; ++p) p->cover = 0;
+        std::uint8_t deepest = 0;
+        for (node* p = this->row_1; p != this->row_h_minus_1; ++p) {
+            if (!p->component) continue;
+            p->cover = depth[component_index(p->component)];
+            deepest = std::max(deepest, p->cover);
+        }
+        const std::array<std::uint8_t, 256> gray = cover_levels(deepest);
+        for (node* p = this->first_row; p != this->end; ++p) p->cover = gray[p->cover];
+    }
+
+    // Per component in pool order: the number of feature components among
+    // it and its ancestors, at most 255.
+    std::vector<std::uint8_t> feature_depths() const {
+        constexpr int unknown = -1;
+        const size_t n = storage->components.count();
+        std::vector<int> depth(n, unknown);
+        std::vector<size_t> path;
+        for (size_t k = 0; k < n; ++k) {
+            // Up to the first component of known depth, or past the root.
+            size_t j = k;
+            while (depth[j] == unknown) {
+                path.push_back(j);
+                const component* p = storage->components[j].parent;
+                if (!p) break;
+                j = component_index(p);
+            }
+            int above = depth[j] == unknown ? 0 : depth[j];
+            while (!path.empty()) {
+                const size_t i = path.back();
+                path.pop_back();
+                above = std::min(255, above + storage->components[i].feature);
+                depth[i] = above;
+            }
+        }
+        return std::vector<std::uint8_t>(depth.begin(), depth.end());
+    }
+
+    // Gray level of each depth below the deepest d: 0 for 0, else
+    // (depth x 0.7 / d + 0.3) x 255, truncated.
+    static std::array<std::uint8_t, 256> cover_levels(std::uint8_t deepest) {
+        std::array<std::uint8_t, 256> gray{};
+        if (deepest == 0) return gray;
+        for (int d = 1; d <= deepest; ++d)
+            gray[d] = static_cast<std::uint8_t>((static_cast<T>(d) * T(0.7) / static_cast<T>(deepest) + T(0.3)) * T(255.0));
+        return gray;
+    }
 
     size_t component_index(const component* c) const { return static_cast<size_t>(c - first_component); }
 
@@ -427,6 +629,35 @@ private:
     };
 
     static bool undercuts(const node& q, T v) { return is_ridge_seed(q) && q.value < v; }
+
+    // The component's region; a new, empty one from the pool when it has
+    // none.
+    region_type<T>& region_of(component* c) {
+        if (!c->region) {
+            c->region = storage->regions.take();
+            region_clear(*c->region);
+        }
+        return *c->region;
+    }
+
+    // The nodes of grid row `row`, columns first to last, join region r:
+    // the sums of the run in closed form, equal to adding node by node.
+    static void add_run(region_type<T>& r, std::uint64_t row, std::uint64_t first, std::uint64_t last) {
+        const std::uint64_t n = last - first + 1;
+        const std::uint64_t cols = (first + last) * n / 2;
+        const moment_sum cols2 = square_sum(last) - (first ? square_sum(first - 1) : 0);
+        r.count += n;
+        r.sum_row += n * row;
+        r.sum_col += cols;
+        r.sum_row2 += moment_sum(n) * row * row;
+        r.sum_col2 += cols2;
+        r.sum_rowcol += moment_sum(row) * cols;
+    }
+
+    // 0^2 + 1^2 + ... + k^2
+    static moment_sum square_sum(std::uint64_t k) {
+        return moment_sum(k) * (k + 1) * (2 * moment_sum(k) + 1) / 6;
+    }
 
     void open_timer() {
         if (timer.enabled) timer.total = 0;

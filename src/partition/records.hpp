@@ -15,6 +15,8 @@ namespace lumo::zarn {
 template <typename T>
 struct region_type;
 
+using moment_sum = unsigned __int128;
+
 // A set of grid nodes grown from ridge seeds, and a node of the union-find
 // forest over them.
 template <typename T>
@@ -32,15 +34,18 @@ struct component_type {
 // Moments of a component's nodes (row = index / w, column = index mod w of
 // the padded grid) and the gap sums of the links at its border. The sums and
 // gaps are the state; the derived fields are valid after region_update.
+// The moment sums are integers, exact on every grid of fewer than 2^32
+// nodes: the second-order ones, and their products with the count, need
+// 128 bits.
 template <typename T>
 struct region_type {
-    T count;
-    T sum_row;
-    T sum_col;
-    T sum_row2;
-    T sum_col2;
-    T sum_rowcol;
-    T sqrt_det;  // sqrt(var_row var_col - cov^2)
+    std::uint64_t count;
+    std::uint64_t sum_row;
+    std::uint64_t sum_col;
+    moment_sum sum_row2;
+    moment_sum sum_col2;
+    moment_sum sum_rowcol;
+    T sqrt_det;  // sqrt(var_row var_col - cov^2), 0 where that is not positive
     T var_row;
     T cov;
     T var_col;
@@ -104,23 +109,142 @@ component_type<T>* component_union(component_type<T>* a, component_type<T>* b) {
     return survivor;
 }
 
+// n sum(a b) - sum(a) sum(b): n times the co-moment of two coordinates,
+// exact. Not negative when a and b are the same coordinate.
+inline __int128 centered_moment(std::uint64_t n, moment_sum sum_ab, std::uint64_t sum_a,
+                                std::uint64_t sum_b) {
+    const moment_sum whole = moment_sum(n) * sum_ab;
+    const moment_sum parts = moment_sum(sum_a) * sum_b;
+    return whole >= parts ? static_cast<__int128>(whole - parts) : -static_cast<__int128>(parts - whole);
+}
+
 // Means, variances, covariance and the root of the determinant from the
-// sums. A region without nodes has no moments: all derived fields are 0. A
-// determinant that rounding makes slightly negative counts as 0.
+// sums. The variance and covariance numerators are formed exactly before the
+// one division by n^2, so that nodes on one grid line have a variance of
+// exactly 0 across it. A region without nodes has no moments: all derived
+// fields are 0. A determinant that rounding makes slightly negative counts
+// as 0.
 template <typename T>
 void region_update(region_type<T>& r) {
-    if (r.count == T(0)) {
+    if (r.count == 0) {
         r.mean_row = r.mean_col = r.var_row = r.cov = r.var_col = r.sqrt_det = 0;
         return;
     }
-    const T q = T(1) / r.count;
-    r.mean_row = r.sum_row * q;
-    r.mean_col = r.sum_col * q;
-    r.var_row = r.sum_row2 * q - r.mean_row * r.mean_row;
-    r.cov = r.sum_rowcol * q - r.mean_row * r.mean_col;
-    r.var_col = r.sum_col2 * q - r.mean_col * r.mean_col;
+    const T q = T(1) / static_cast<T>(r.count);
+    const T n2 = static_cast<T>(moment_sum(r.count) * r.count);
+    r.mean_row = static_cast<T>(r.sum_row) * q;
+    r.mean_col = static_cast<T>(r.sum_col) * q;
+    r.var_row = static_cast<T>(centered_moment(r.count, r.sum_row2, r.sum_row, r.sum_row)) / n2;
+    r.cov = static_cast<T>(centered_moment(r.count, r.sum_rowcol, r.sum_row, r.sum_col)) / n2;
+    r.var_col = static_cast<T>(centered_moment(r.count, r.sum_col2, r.sum_col, r.sum_col)) / n2;
     const T det = r.var_col * r.var_row - r.cov * r.cov;
     r.sqrt_det = std::sqrt(det > T(0) ? det : T(0));
+}
+
+// r := a + b over the moment sums and the gap sums; then the statistics.
+// r may be a.
+template <typename T>
+void region_sum(region_type<T>& r, const region_type<T>& a, const region_type<T>& b) {
+    r.count = a.count + b.count;
+    r.sum_row = a.sum_row + b.sum_row;
+    r.sum_col = a.sum_col + b.sum_col;
+    r.sum_row2 = a.sum_row2 + b.sum_row2;
+    r.sum_col2 = a.sum_col2 + b.sum_col2;
+    r.sum_rowcol = a.sum_rowcol + b.sum_rowcol;
+    r.gap = a.gap + b.gap;
+    r.gap_rr = a.gap_rr + b.gap_rr;
+    r.gap_rc = a.gap_rc + b.gap_rc;
+    r.gap_cc = a.gap_cc + b.gap_cc;
+    region_update(r);
+}
+
+// r += o, then the statistics of r.
+template <typename T>
+void region_add(region_type<T>& r, const region_type<T>& o) {
+    region_sum(r, r, o);
+}
+
+// A region with no nodes and no gaps.
+template <typename T>
+void region_clear(region_type<T>& r) {
+    r = region_type<T>{};
+}
+
+// The nearest component with the feature flag at or above the one the slot
+// holds (a node's component field or a component's parent field), or null.
+// When one is found, the slot and every component passed on the way point
+// at it; otherwise nothing is written.
+template <typename T>
+component_type<T>* component_find_feature(component_type<T>** slot) {
+    component_type<T>* c = *slot;
+    if (!c || c->feature) return c;
+    component_type<T>* f = c->parent;
+    while (f && !f->feature) f = f->parent;
+    if (!f) return nullptr;
+    while (c != f) {
+        component_type<T>* next = c->parent;
+        c->parent = f;
+        c = next;
+    }
+    *slot = f;
+    return f;
+}
+
+// The root of c's tree, as component_find, but the paths it shortens only
+// skip components without the feature flag: every feature component above
+// c stays above it, in order.
+template <typename T>
+component_type<T>* component_find_keep_features(component_type<T>* c) {
+    for (;;) {
+        component_type<T>* p = c->parent;
+        if (!p) return c;
+        if (p->feature) {
+            c = p;
+            continue;
+        }
+        if (component_type<T>* f = component_find_feature(&p->parent)) {
+            c->parent = f;
+            c = f;
+            continue;
+        }
+        component_type<T>* r = component_find(p);
+        c->parent = r;
+        return r;
+    }
+}
+
+// Joins the distinct roots a and b at a link of value v while features are
+// made; returns the new root. The merged values are those of
+// component_union, with valley v. A survivor by rank without the feature
+// flag takes them and adds the other's region to its own; a feature
+// survivor stays as it is (its region frozen), and a new component from the
+// pool, one rank above it, with a new region holding both regions, becomes
+// the parent of both.
+template <typename T, typename Storage>
+component_type<T>* component_merge(component_type<T>* a, component_type<T>* b, T v, Storage& storage) {
+    const T peak = b->peak < a->peak ? b->peak : a->peak;
+    const T span = b->span > a->span ? b->span : a->span;
+    const std::uint8_t boundary = a->boundary ? std::uint8_t(1) : b->boundary;
+    const bool b_survives = a->rank < b->rank;
+    component_type<T>* s = b_survives ? b : a;
+    component_type<T>* o = b_survives ? a : b;
+    if (!s->feature) {
+        s->peak = peak;
+        s->valley = v;
+        s->boundary = boundary;
+        s->span = span;
+        region_add(*s->region, *o->region);
+        if (!b_survives && a->rank == b->rank) ++a->rank;
+        o->parent = s;
+        return s;
+    }
+    region_type<T>* r = storage.regions.take();
+    region_sum(*r, *a->region, *b->region);
+    component_type<T>* n = storage.components.take();
+    *n = component_type<T>{peak, v, span, boundary, r, nullptr, s->rank + 1, 0};
+    a->parent = n;
+    b->parent = n;
+    return n;
 }
 
 // Ascending link value; false when either value is NaN.

@@ -133,6 +133,16 @@ struct image_case {
 
 inline void no_medial(z::node_array<false, double>&) {}
 
+// One node at (row, col) joins the moment sums of a region.
+inline void add_node(z::region_type<double>& r, std::uint64_t row, std::uint64_t col) {
+    ++r.count;
+    r.sum_row += row;
+    r.sum_col += col;
+    r.sum_row2 += row * row;
+    r.sum_col2 += col * col;
+    r.sum_rowcol += row * col;
+}
+
 // Random medial marks on about one node in `one_in` of the inner grid.
 struct random_medial {
     unsigned seed;

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
+#include "partition/partition_support.hpp"
 #include "partition/records.hpp"
 #include "partition/storage.hpp"
 
@@ -116,22 +118,20 @@ TEST(PartitionRecords, RegionMoments) {
     EXPECT_EQ(empty.sqrt_det, 0.0);
     EXPECT_EQ(empty.gap, 3.0);
 
-    // Collinear nodes (column = 9 row + 35) whose determinant rounds below
-    // zero: the root of it is 0, not NaN.
+    // 49 nodes on grid row 3: the variance across the line is exactly 0
+    // (sum2 / n - mean^2 would leave a rounding residue), and so are the
+    // covariance and the determinant.
     z::region_type<double> line{};
-    const double rows[] = {237, 414, 526};
-    line.count = 3;
-    for (double row : rows) {
-        const double col = 9 * row + 35;
-        line.sum_row += row;
-        line.sum_col += col;
-        line.sum_row2 += row * row;
-        line.sum_col2 += col * col;
-        line.sum_rowcol += row * col;
-    }
+    const std::uint64_t row = 3;
+    for (std::uint64_t col = 10; col < 59; ++col) part_test::add_node(line, row, col);
     z::region_update(line);
-    EXPECT_LT(line.var_col * line.var_row - line.cov * line.cov, 0.0);
+    EXPECT_EQ(line.var_row, 0.0);
+    EXPECT_EQ(line.cov, 0.0);
+    EXPECT_EQ(line.var_col, 200.0);  // (49^2 - 1) / 12
     EXPECT_EQ(line.sqrt_det, 0.0);
+    EXPECT_DOUBLE_EQ(line.mean_row, 3.0);
+    const double q = 1.0 / 49;
+    EXPECT_NE(441.0 * q - (147.0 * q) * (147.0 * q), 0.0);  // what exactness avoids
 }
 
 TEST(PartitionRecords, LinkOrder) {
