@@ -15,6 +15,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <lumo/details/array_2d/array_2d>
 #include <lumo/details/image/bridge.hpp>
@@ -82,6 +83,18 @@ public:
         for (std::ostringstream* s : {&cyan_caption, &yellow_caption}) {
             s->setf(std::ios::fixed, std::ios::floatfield);
             s->precision(2);
+        }
+    }
+
+    // Before the first step of a merging run: every node's component and
+    // the class of its kind before the dual run, which merging does not
+    // change, in arrays the renderers read far faster than the nodes.
+    void start() {
+        components.resize(node_count);
+        kinds.resize(node_count);
+        for (size_t i = 0; i < node_count; ++i) {
+            components[i] = nodes[i].component;
+            kinds[i] = kind_class(nodes[i].kind_backup);
         }
     }
 
@@ -162,15 +175,16 @@ public:
         clear_layer();
         const component* root1 = representative<keep_features>(l.c1);
         const component* root2 = representative<keep_features>(l.c2);
+        last_known memo;
         for (size_t i = width; i < last_row_start(); ++i) {
-            component* c = nodes[i].component;
+            component* c = components[i];
             if (!c) continue;
             if (c == l.c1) {
                 paint(i, cyan, full);
             } else if (c == l.c2) {
                 paint(i, yellow, full);
             } else {
-                const component* r = representative<keep_features>(c);
+                const component* r = memo.template of<keep_features>(c);
                 if (r == root1)
                     paint(i, cyan, quarter);
                 else if (r == root2)
@@ -187,14 +201,15 @@ public:
         clear_layer();
         const component* r1 = representative<keep_features>(l.c1);
         const component* r2 = representative<keep_features>(l.c2);
+        last_known memo, neighbor_memo;
         for (size_t i = width; i < last_row_start(); ++i) {
-            component* c = nodes[i].component;
+            component* c = components[i];
             if (!c) continue;
-            const component* rp = representative<keep_features>(c);
             for (const size_t j : {i - 1, i - width}) {
-                component* d = nodes[j].component;
+                component* d = components[j];
                 if (!d || d == c) continue;
-                paint_pair(i, rp, j, representative<keep_features>(d), r1, r2);
+                paint_pair(i, memo.template of<keep_features>(c), j, neighbor_memo.template of<keep_features>(d),
+                           r1, r2);
             }
         }
     }
@@ -274,11 +289,32 @@ public:
     show_function show = &lumo::show_image_titled;
 
 private:
+    // The representative of the component met last: nodes of one
+    // component come in runs, and a second find on a shortened path
+    // returns the same root without writing.
+    struct last_known {
+        component* c = nullptr;
+        component* r = nullptr;
+        template <bool keep_features>
+        component* of(component* k) {
+            if (k != c) {
+                c = k;
+                r = representative<keep_features>(k);
+            }
+            return r;
+        }
+    };
+
     // The first node of the last grid row: the renderers visit rows 1 to
     // h - 2, whose neighbours at index - 1 and index - w lie in the grid.
     size_t last_row_start() const { return (height - 1) * width; }
 
-    void clear_layer() { layer.resize(width, height, 4, static_cast<unsigned char>(0)); }
+    void clear_layer() {
+        if (layer.length() == 4 * node_count)
+            layer.fill(0);
+        else
+            layer.resize(width, height, 4, static_cast<unsigned char>(0));
+    }
 
     void paint(size_t i, const merge_layer::colour& c, unsigned char opacity) {
         unsigned char* p = layer.raw() + i;
@@ -301,8 +337,8 @@ private:
         const bool q_inside = rq == r1 || rq == r2;
         const bool between = (rp == r1 && rq == r2) || (rp == r2 && rq == r1);
         if (p_inside != q_inside || between) {
-            paint(p, boundary_colour(nodes[p], between), full);
-            paint(q, boundary_colour(nodes[q], between), full);
+            paint(p, boundary_colour(kinds[p], between), full);
+            paint(q, boundary_colour(kinds[q], between), full);
         } else if (rp == rq) {
             paint(p, dark_green, half);
             paint(q, dark_green, half);
@@ -312,14 +348,23 @@ private:
         }
     }
 
+    // What a node on a merge boundary shows of its kind before the dual
+    // run: a cut (exactly), a seed of the distance run, or neither.
+    enum kind_shown : unsigned char { plain_kind, cut_kind, seed_kind };
+
+    static kind_shown kind_class(status k) {
+        if (k == plateau) return cut_kind;
+        if (k.has(interior) || k.has(boundary_seed)) return seed_kind;
+        return plain_kind;
+    }
+
     // A node on a merge boundary: black for a cut, white for a seed of the
     // distance run, otherwise red between the merging components and blue
-    // towards the others. The kinds are those before the dual run.
-    static const merge_layer::colour& boundary_colour(const node& n, bool between) {
+    // towards the others.
+    static const merge_layer::colour& boundary_colour(unsigned char kind, bool between) {
         using namespace merge_layer;
-        const status k = n.kind_backup;
-        if (k == plateau) return black;
-        if (k.has(interior) || k.has(boundary_seed)) return white;
+        if (kind == cut_kind) return black;
+        if (kind == seed_kind) return white;
         return between ? red : blue;
     }
 
@@ -343,6 +388,8 @@ private:
     }
 
     const node* nodes;
+    std::vector<component*> components;  // of every node, from start()
+    std::vector<unsigned char> kinds;    // kind_shown of every node
     size_t width;
     size_t height;
     size_t node_count;

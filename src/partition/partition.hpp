@@ -378,7 +378,10 @@ public:
     // and closes with one only when it reaches the end of the list.
     template <bool interactive>
     void merge_partition_links(const std::vector<link<T>*>& order) {
-        if constexpr (interactive) open_fire_display(timer);
+        if constexpr (interactive) {
+            open_fire_display(timer);
+            view.start();
+        }
         const T limit = ceiling - partition_opts.min_link_distance;
         const size_t least = partition_opts.min_components;
         for (link<T>* l : order) {
@@ -420,14 +423,17 @@ public:
     // empty line opens it and nothing closes it).
     template <bool affine, bool flat, bool interactive>
     void merge_feature_links(const std::vector<link<T>*>& order) {
-        if constexpr (interactive) open_fire_display(timer);
+        if constexpr (interactive) {
+            open_fire_display(timer);
+            view.start();
+        }
         for (link<T>* l : order) merge_feature_link<affine, flat, interactive>(*l);
         if constexpr (interactive) close_fire_display(timer);
     }
 
     // One link of feature-mode merging; returns the component that holds
     // both ends afterwards.
-    template <bool affine, bool flat, bool interactive = false>
+    template <bool affine, bool flat, bool interactive>
     component* merge_feature_link(const link<T>& l) {
         component* a = component_find_keep_features(l.c1);
         component* b = component_find_keep_features(l.c2);

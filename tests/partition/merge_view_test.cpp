@@ -125,6 +125,7 @@ struct layout : view_case {
         place(0, 7, A);
         place(2, 3, O2);
         l = z::link<double>{A, B, 5, 1, 0, 0, 0};
+        view().start();
     }
 };
 
@@ -174,6 +175,7 @@ TEST(MergeViewLayers, CompositionWeights) {
     t.place(1, 3, B);
     t.place(2, 4, a);
     t.view().mask_image[1 * 6 + 1] = 255;
+    t.view().start();
     t.view().render_merge_state<false>(z::link<double>{A, B, 5, 1, 0, 0, 0});
     EXPECT_EQ(t.canvas_at(2, 1), (pixel{177, 177, 50, 0}));  // cyan at 0.5
     EXPECT_EQ(t.canvas_at(2, 4), (pixel{119, 119, 87, 0}));  // cyan at 64 x 0.5 / 255
