@@ -83,14 +83,6 @@ struct view_case {
     }
 };
 
-region region_of(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& nodes, double gap = 0) {
-    region r{};
-    for (auto [row, col] : nodes) add_node(r, row, col);
-    r.gap = gap;
-    z::region_update(r);
-    return r;
-}
-
 const pixel cyan_full{255, 255, 0, 255}, cyan_quarter{255, 255, 0, 64};
 const pixel yellow_full{0, 255, 255, 255}, yellow_quarter{0, 255, 255, 64};
 const pixel shown_red{0, 0, 255, 255}, shown_blue{255, 0, 0, 255}, black{0, 0, 0, 255};
