@@ -39,6 +39,26 @@ bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// The run may open a window: view mode, or a display option together with a
+// command whose stages show it. The geodesic displays need weighted mode
+// and a length limit that is not 0; the gradient view needs weighted mode.
+template <typename T>
+bool shows_windows(const options<T>& o) {
+    if (o.program.view) return true;
+    const command_options& c = o.commands;
+    if (!c.any_command()) return false;
+    const bool weighted = o.program.weighted;
+    const bool geodesic = weighted && o.distance.max_length > 0 && o.distance.length_factor > 0;
+    const grassfire_options<T>& g = o.grassfire;
+    const bool distance_windows = g.distance_step != 0 || (weighted && o.distance.view_gradient);
+    const bool geodesic_windows =
+        geodesic && (g.geodesic_step != 0 || o.distance.view_traces || o.distance.view_paths);
+    const bool medial_windows = g.medial_step != 0 || geodesic_windows;
+    const bool partition_windows = o.partition.interactive || o.partition.show_cuts || g.descent_step != 0;
+    return distance_windows || (c.beyond_distance() && medial_windows) ||
+           (c.partition_like() && partition_windows);
+}
+
 }  // namespace
 
 const lumo::array<std::string> output_suffixes =
@@ -51,9 +71,9 @@ const std::string feature_extension = ".txt";
 void application::process_files() { process_files(images); }
 
 void application::process_files(image_set<real>& set) {
-    // Without a display view mode would only fail at its first window,
-    // after all the computation of the first image.
-    if (opts.program.view) lumo::require_display();
+    // Without a display a run that shows windows would only fail at its
+    // first window, after all the computation of the first image.
+    if (shows_windows(opts)) lumo::require_display();
     // A sample drawn into the input slot is processed once, without a name.
     if (!set.input.empty()) {
         process_file("");

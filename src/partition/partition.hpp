@@ -21,7 +21,6 @@
 #include <cstdint>
 #include <iostream>
 #include <limits>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,6 +29,7 @@
 
 #include "app/options.hpp"
 #include "distance/queues.hpp"
+#include "partition/merge_view.hpp"
 #include "partition/records.hpp"
 #include "partition/storage.hpp"
 #include "pipeline/grassfire.hpp"
@@ -79,7 +79,8 @@ public:
           features(&pool),
           bucket_count(this->width + this->height),
           buckets(bucket_count),
-          ceiling(o.distance.ceiling) {
+          ceiling(o.distance.ceiling),
+          view(grid, padded, store, o) {
         const auto w = static_cast<std::ptrdiff_t>(this->width);
         const std::ptrdiff_t offsets[8] = {w, w - 1, -1, -(w + 1), -w, -(w - 1), 1, w + 1};
         std::copy(offsets, offsets + 8, neighbor_offset);
@@ -159,13 +160,7 @@ public:
 
     void init() {
         for (node* p = this->first_row; p != this->end; ++p) p->component = nullptr;
-        // Only the interactive view draws into the mask.
-        if (partition_opts.interactive)
-            mask_image.resize(this->width, this->height, 1, static_cast<unsigned char>(0));
-        for (std::ostringstream* s : {&cyan_caption, &yellow_caption}) {
-            s->setf(std::ios::fixed, std::ios::floatfield);
-            s->precision(2);
-        }
+        if (partition_opts.interactive) view.reset();
     }
 
     // Fast marching: every ridge seed of rows 1 to h-2 that no 4-neighbour
@@ -370,8 +365,23 @@ public:
     }
 
     // Unites roots along the links until -pc components are left or the
-    // link values pass H - (-pd) (a NaN value does not stop).
+    // link values pass H - (-pd) (a NaN value does not stop). -vi shows
+    // every union; the loop is the same.
     void merge_partition(const std::vector<link<T>*>& order) {
+        if (partition_opts.interactive)
+            merge_partition_links<true>(order);
+        else
+            merge_partition_links<false>(order);
+    }
+
+    // The interactive loop opens with a rule (an empty line without timing)
+    // and closes with one only when it reaches the end of the list.
+    template <bool interactive>
+    void merge_partition_links(const std::vector<link<T>*>& order) {
+        if constexpr (interactive) {
+            open_fire_display(timer);
+            view.start();
+        }
         const T limit = ceiling - partition_opts.min_link_distance;
         const size_t least = partition_opts.min_components;
         for (link<T>* l : order) {
@@ -379,20 +389,21 @@ public:
             component* a = component_find(l->c1);
             component* b = component_find(l->c2);
             if (a == b) continue;
-            component_union(a, b);
+            if constexpr (interactive) view.template begin_step<false, false, false>(*l, a, b);
+            component* merged = component_union(a, b);
             --live_components;
+            if constexpr (interactive) view.interactive_view(merged);
         }
+        if constexpr (interactive) close_fire_display(timer);
     }
 
     // Feature mode: every link in order joins the roots of its ends, keeping
     // feature components on every path; the link then lies inside the
     // merged component and leaves its gap sums. One loop instance per
-    // (-fn, -fl), chosen once; the measure of fragmentation is the gap sum,
-    // its square (-fl), or the gap normalised by the region's shape (-fn,
-    // whatever -fl says).
+    // (-fn, -fl, -vi), chosen once; the measure of fragmentation is the gap
+    // sum, its square (-fl), or the gap normalised by the region's shape
+    // (-fn, whatever -fl says). -vi shows every join and makes the same.
     void merge_features(const std::vector<link<T>*>& order) {
-        // -vi: the step-by-step view of the merges is not built; the plain
-        // loops make the same merges.
         const bool affine = feature_opts.affine_normalized, flat = feature_opts.flat;
         if (affine)
             flat ? merge_feature_links<true, true>(order) : merge_feature_links<true, false>(order);
@@ -402,17 +413,33 @@ public:
 
     template <bool affine, bool flat>
     void merge_feature_links(const std::vector<link<T>*>& order) {
-        for (link<T>* l : order) merge_feature_link<affine, flat>(*l);
+        if (partition_opts.interactive)
+            merge_feature_links<affine, flat, true>(order);
+        else
+            merge_feature_links<affine, flat, false>(order);
+    }
+
+    // The interactive loop opens and closes with a rule (without timing an
+    // empty line opens it and nothing closes it).
+    template <bool affine, bool flat, bool interactive>
+    void merge_feature_links(const std::vector<link<T>*>& order) {
+        if constexpr (interactive) {
+            open_fire_display(timer);
+            view.start();
+        }
+        for (link<T>* l : order) merge_feature_link<affine, flat, interactive>(*l);
+        if constexpr (interactive) close_fire_display(timer);
     }
 
     // One link of feature-mode merging; returns the component that holds
     // both ends afterwards.
-    template <bool affine, bool flat>
+    template <bool affine, bool flat, bool interactive>
     component* merge_feature_link(const link<T>& l) {
         component* a = component_find_keep_features(l.c1);
         component* b = component_find_keep_features(l.c2);
         component* r = a;
         if (a != b) {
+            if constexpr (interactive) view.template begin_step<true, affine, flat>(l, a, b);
             r = merge_step<affine, flat>(a, b, l.value);
             --live_components;
         }
@@ -421,6 +448,8 @@ public:
         g.gap_rr -= 2 * l.rr;
         g.gap_rc -= 2 * l.rc;
         g.gap_cc -= 2 * l.cc;
+        if constexpr (interactive)
+            if (a != b) view.interactive_feature_view(r);
         return r;
     }
 
@@ -433,23 +462,6 @@ public:
         test_feature<affine, flat>(*a, *b, v, growth, frag2);
         test_feature<affine, flat>(*b, *a, v, growth, frag2);
         return component_merge(a, b, v, *storage);
-    }
-
-    // The measure of fragmentation that the component's area must exceed.
-    template <bool affine, bool flat>
-    static T fragmentation_measure(const region_type<T>& r) {
-        if constexpr (affine) {
-            // The border links' offsets weighted by the adjugate of the
-            // covariance, over the root of its determinant; a region on one
-            // line divides by 0 and is never a feature.
-            return (r.var_col * static_cast<T>(r.gap_rr) - T(2) * r.cov * static_cast<T>(r.gap_rc) +
-                    r.var_row * static_cast<T>(r.gap_cc)) /
-                   r.sqrt_det;
-        } else if constexpr (flat) {
-            return r.gap * r.gap;
-        } else {
-            return r.gap;
-        }
     }
 
     // c becomes a feature, at meeting o at link value v, when it may be one
@@ -499,18 +511,6 @@ public:
             feature_type<T>& f = features->records[features->count];
             if (make_feature(*c.region, s, f)) ++features->count;
         }
-    }
-
-    // The record of a region at scale s; false when it is no ellipse.
-    static bool make_feature(const region_type<T>& r, T s, feature_type<T>& f) {
-        f.a = r.var_row * s;
-        f.b = r.cov * s;
-        f.c = r.var_col * s;
-        f.x = r.mean_row;
-        f.y = r.mean_col;
-        f.determinant = f.c * f.a - f.b * f.b;
-        return f.determinant > T(0) && std::isfinite(f.determinant) && std::isfinite(f.a) &&
-               std::isfinite(f.b) && std::isfinite(f.c);
     }
 
     // ---- Outputs ------------------------------------------------------------
@@ -609,10 +609,7 @@ public:
     // H of the primal run; the dual distance run rewrites the options' copy.
     T ceiling;
     std::ptrdiff_t neighbor_offset[8];
-    // Drawing mask and captions of the interactive view.
-    lumo::image<unsigned char> mask_image;
-    std::ostringstream cyan_caption;
-    std::ostringstream yellow_caption;
+    merge_view<debug, T> view;  // -vi
 
 private:
     // Working values of the node being processed, with its neighbourhood as

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "app/options.hpp"
+
 namespace lumo::zarn {
 
 template <typename T>
@@ -245,6 +247,39 @@ component_type<T>* component_merge(component_type<T>* a, component_type<T>* b, T
     a->parent = n;
     b->parent = n;
     return n;
+}
+
+// The measure of fragmentation that a feature's area must exceed: the gap
+// sum, its square (flat), or, with the affine normalisation whatever flat
+// says, the border links' offsets weighted by the adjugate of the
+// covariance over the root of its determinant. A region on one line
+// divides by 0 there and is never a feature.
+template <bool affine, bool flat, typename T>
+T fragmentation_measure(const region_type<T>& r) {
+    if constexpr (affine) {
+        return (r.var_col * static_cast<T>(r.gap_rr) - T(2) * r.cov * static_cast<T>(r.gap_rc) +
+                r.var_row * static_cast<T>(r.gap_cc)) /
+               r.sqrt_det;
+    } else if constexpr (flat) {
+        return r.gap * r.gap;
+    } else {
+        return r.gap;
+    }
+}
+
+// The feature of a region with its covariance scaled by s: mean and scaled
+// covariance of its nodes' positions. False when it is no ellipse: a
+// determinant that is not positive, or an entry that is not finite.
+template <typename T>
+bool make_feature(const region_type<T>& r, T s, feature_type<T>& f) {
+    f.a = r.var_row * s;
+    f.b = r.cov * s;
+    f.c = r.var_col * s;
+    f.x = r.mean_row;
+    f.y = r.mean_col;
+    f.determinant = f.c * f.a - f.b * f.b;
+    return f.determinant > T(0) && std::isfinite(f.determinant) && std::isfinite(f.a) &&
+           std::isfinite(f.b) && std::isfinite(f.c);
 }
 
 // Ascending link value; false when either value is NaN.

@@ -16,15 +16,6 @@ using namespace part_test;
 namespace z = lumo::zarn;
 using region = z::region_type<double>;
 
-// Moments of nodes given as (row, col), with a gap sum.
-region region_of(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& nodes, double gap = 0) {
-    region r{};
-    for (auto [row, col] : nodes) add_node(r, row, col);
-    r.gap = gap;
-    z::region_update(r);
-    return r;
-}
-
 // Variances 4 (rows) and 1 (columns), no covariance: sqrt_det 2.
 region four_corners(double gap) { return region_of({{0, 0}, {0, 2}, {4, 0}, {4, 2}}, gap); }
 

@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "distance/run_distance.hpp"
@@ -141,6 +142,16 @@ inline void add_node(z::region_type<double>& r, std::uint64_t row, std::uint64_t
     r.sum_row2 += row * row;
     r.sum_col2 += col * col;
     r.sum_rowcol += row * col;
+}
+
+// The region of nodes given as (row, col), with a gap sum.
+inline z::region_type<double> region_of(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& nodes,
+                                        double gap = 0) {
+    z::region_type<double> r{};
+    for (auto [row, col] : nodes) add_node(r, row, col);
+    r.gap = gap;
+    z::region_update(r);
+    return r;
 }
 
 // Random medial marks on about one node in `one_in` of the inner grid.
