@@ -5,6 +5,7 @@
 #define ZARN_PIPELINE_NODE_GRID_HPP
 
 #include <string>
+#include <utility>
 
 #include <lumo/details/array_2d/array_2d>
 
@@ -73,6 +74,16 @@ struct node_grid {
         row_h_minus_1 = base + offset_n_minus_w;
         end = base + count;
         half_size = (width < height ? width : height) / 2;
+    }
+
+    // A stage's grassfire begins: its name in the snapshot lines, its step,
+    // and no snapshot or pass counted yet.
+    void begin_fire(std::string stage_name, T step) {
+        name = std::move(stage_name);
+        fire_step = step;
+        next_fire_level = 0;
+        pass_count = 0;
+        row_bound = 0;
     }
 
     // Prints "<name> fire @<level>" and shows every node's state word;

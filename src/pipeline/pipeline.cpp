@@ -35,6 +35,9 @@ bool feature_images_wanted(const options<T>& o) {
     return o.program.view || o.features.feature_image;
 }
 
+// The lap of every copy of results out of the grid.
+constexpr const char* output_label = "Output image allocation, pad & copy:";
+
 }  // namespace
 
 template <bool debug, typename T>
@@ -52,14 +55,8 @@ double image_pipeline<debug, T>::run(image_set<T>& images) {
 
     if (check_degenerate(images)) return timer.total;
     timer.lap("Degenerate case check:");
-    timer.restart();
-
-    allocate_input(images.input);
-    timer.lap("Input image allocation, pad & copy:");
-    timer.restart();
-
-    initial_allocations();
-    timer.lap("Initial allocations:");
+    timer.time("Input image allocation, pad & copy:", [&] { allocate_input(images.input); });
+    timer.time("Initial allocations:", [this] { initial_allocations(); });
     timer.rule('-');
 
     const bool geodesic = opts_.program.weighted && opts_.distance.geodesic_length(nodes.size()) > 0;
@@ -68,24 +65,24 @@ double image_pipeline<debug, T>::run(image_set<T>& images) {
     else
         compute_plain();
 
-    timer.restart();
-    write_overlay(images.gradient);
-    write_outputs(images.distance, images.medial, images.residue);
-    timer.lap("Output image allocation, pad & copy:");
+    timer.time(output_label, [&] {
+        write_overlay(images.gradient);
+        write_outputs(images.distance, images.medial, images.residue);
+    });
 
     if (opts_.commands.partition_like()) {
         dual_transform();
         compute_partition(images.features);
-        timer.restart();
-        write_partition_outputs(images.features, images.labels, images.feature_cover);
-        timer.lap("Output image allocation, pad & copy:");
+        timer.time(output_label, [&] {
+            write_partition_outputs(images.features, images.labels, images.feature_cover);
+        });
     } else if (opts_.commands.dual_wanted()) {
         dual_transform();
         enter_dual_mode();
         compute_plain();
-        timer.restart();
-        write_outputs(images.dual_distance, images.dual_medial, images.dual_residue);
-        timer.lap("Output image allocation, pad & copy:");
+        timer.time(output_label, [&] {
+            write_outputs(images.dual_distance, images.dual_medial, images.dual_residue);
+        });
         leave_dual_mode();
     }
 
@@ -288,12 +285,8 @@ template <bool debug, typename T>
 double image_pipeline<debug, T>::dual_transform() {
     if (timer.enabled) timer.report("Sub-total:", timer.total);
     timer.rule('=');
-    timer.restart();
-    apply_dual_boundary_condition();
-    timer.lap("Dual transform -- image boundary condition:");
-    timer.restart();
-    negate_height();
-    timer.lap("Dual transform -- height / distance negation:");
+    timer.time("Dual transform -- image boundary condition:", [this] { apply_dual_boundary_condition(); });
+    timer.time("Dual transform -- height / distance negation:", [this] { negate_height(); });
     return timer.rule('-');
 }
 
