@@ -33,16 +33,6 @@
 
 namespace lumo::zarn {
 
-// Length of one step over the height surface, dz the height difference.
-template <typename T>
-inline T axial_step_length(T dz) {
-    return std::sqrt(dz * dz + 1.0);
-}
-template <typename T>
-inline T diagonal_step_length(T dz) {
-    return std::sqrt(dz * dz + 2.0);
-}
-
 // Neighbour k of a node, in the order the fronts try them: its index offset
 // in units of (w, 1), and the direction code of the step towards it.
 struct neighbour_step {
