@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <limits>
 #include <numbers>
 #include <random>
 #include <type_traits>
@@ -83,13 +82,7 @@ inline lumo::array_2d<unsigned char> padded_input(const cv::Mat& img) {
 // The grid as the pipeline's initial allocations leave it.
 inline void init_grid(z::node_array<false, double>& nodes, size_t w, size_t h) {
     nodes.resize(w, h);
-    node* n = nodes.raw();
-    for (size_t i = 0; i < w * h; ++i) {
-        n[i].index = i;
-        n[i].distance = std::numeric_limits<double>::infinity();
-        n[i].generator = nullptr;
-        n[i].vertex = nullptr;
-    }
+    z::clear_nodes(nodes);
 }
 
 // The padded input of an image and its node grid, ready for the distance

@@ -53,17 +53,6 @@ void timed(result& r, stage_id k, F&& f) {
     r.stage_ms[k] = ms_since(t0);
 }
 
-// The grid as the pipeline's initial allocations leave it: every field set.
-void init_full_grid(z::node_array<false, double>& nodes, size_t w, size_t h) {
-    nodes.resize(w, h);
-    node* n = nodes.raw();
-    for (size_t i = 0; i < w * h; ++i) {
-        n[i] = node{};
-        n[i].index = i;
-        n[i].distance = std::numeric_limits<double>::infinity();
-    }
-}
-
 // The boundary nodes (the fronts' sources) in image coordinates, for the peer.
 void write_seeds(const std::string& file, const z::node_array<false, double>& nodes,
                  size_t length) {
@@ -89,7 +78,7 @@ result run_case(const cv::Mat& img, bool geodesic, const std::string& seed_file)
     lumo::array_2d<unsigned char> input = padded_input(img);
     lumo::array_2d<unsigned char> gradient;
     z::node_array<false, double> nodes;
-    init_full_grid(nodes, input.size(0), input.size(1));
+    init_grid(nodes, input.size(0), input.size(1));
     z::options<double> opts;
     opts.commands.medial = true;
     if (!geodesic) opts.distance.max_length = 0;

@@ -144,27 +144,7 @@ template <bool debug, typename T>
 void image_pipeline<debug, T>::initial_allocations() {
     nodes.resize(padded_input.size());
     base.set_grid(&nodes);
-    // Every field gets a defined value, so that no stage can read garbage.
-    const T infinity = std::numeric_limits<T>::infinity();
-    node* n = nodes.raw();
-    for (size_t i = 0, count = nodes.length(); i < count; ++i, ++n) {
-        n->index = i;
-        n->state = status();
-        n->kind = status();
-        n->kind_backup = status();
-        n->generator = nullptr;
-        n->value = 0;
-        n->vertex = nullptr;
-        n->distance = infinity;
-        n->marker = 0;
-        n->bucket = 0;
-        n->geodesic_distance = 0;
-        n->length_position = nullptr;
-        n->component = nullptr;
-        n->label = 0;
-        n->cover = 0;
-        n->residue = 0;
-    }
+    clear_nodes(nodes);
     medial_done = false;
     partition_done = false;
     path_graph_storage.allocation_factor = opts_.program.memory_factor;
