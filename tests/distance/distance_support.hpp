@@ -41,6 +41,15 @@ inline void weighted_from_heights(transform& t) {
     t.propagate_weighted();
 }
 
+// Runs the binary stages up to the propagation: tables, input, front,
+// propagation.
+inline void binary_from_input(transform& t) {
+    t.init_factory();
+    t.copy_input();
+    t.create_front();
+    t.propagate_binary();
+}
+
 }  // namespace dist_test
 
 #endif

@@ -82,6 +82,11 @@ struct grid : grid_test::node_grid_base<debug> {
     void save_counts() { grid_test::seal_boundary(storage); }
 };
 
+// The grids of the two configurations.
+using binary_grid = grid<false, component_config>;
+template <bool debug>
+using path_grid = grid<debug, path_config>;
+
 // The axial ring of boundary vertices around a rectangle of rows 0..r1 and
 // columns 0..c1 (image terms), unit edges; returns the vertices clockwise
 // from the top-left corner.
@@ -122,7 +127,7 @@ void parse_boundary_steps(Grid& g) {
 // top-right 5 + c2 + e0, bottom 10 + c1 + c2, outer 20.
 template <bool debug>
 struct tee_graph {
-    using G = grid<debug, path_config>;
+    using G = path_grid<debug>;
     G g{std::vector<std::string>(5, std::string(7, '.'))};
     typename G::vertex *top, *left, *right, *gv;
     typename G::edge *e0, *c1, *c2;
