@@ -51,7 +51,7 @@ public:
     static constexpr bool with_paths = Config::with_paths;
 
     graph(node_array<debug, T>& grid, options<T>& o, storage& s)
-        : node_grid<debug, T>(this, &grid, &o), owner(this), timer(o.program.timing), store(&s) {}
+        : node_grid<debug, T>(this, &grid, &o), timer(o.program.timing), store(&s) {}
     graph(const graph&) = delete;
     graph& operator=(const graph&) = delete;
 
@@ -281,7 +281,6 @@ public:
 
     static T infinity() { return std::numeric_limits<T>::infinity(); }
 
-    graph* owner;
     stage_timer timer;
     storage* store;
     T reference_height = 0;  // height of the node whose edges are weighed
