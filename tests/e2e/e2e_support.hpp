@@ -9,7 +9,11 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,16 +28,19 @@ struct binary_run : run_result {
 };
 
 // Runs `<prefix> zarn <args>` inside the folder (the prefix sets the
-// environment or limits); standard error passes through a hidden file of the
-// folder that is gone again afterwards.
+// environment or limits). Standard error passes through a file outside the
+// folder, so that no pattern of the run can match it.
 inline binary_run run_zarn(const temp_folder& t, const std::string& args,
                            const std::string& prefix = "") {
-    const std::string err = t / ".stderr";
+    char err[] = "/tmp/zarn_stderr_XXXXXX";
+    const int fd = ::mkstemp(err);
+    if (fd < 0) throw std::runtime_error("mkstemp failed");
+    ::close(fd);
     binary_run r;
     static_cast<run_result&>(r) = run("(cd " + quote(t.path()) + " && " + prefix + " " +
                                       quote(ZARN_BINARY) + " " + args + " 2> " + quote(err) + ")");
     r.err = read_file(err);
-    run("rm -f " + quote(err));
+    ::unlink(err);
     return r;
 }
 
