@@ -1,4 +1,5 @@
-// What the benchmarks share: timing helpers, the generated test images (smooth
+// What the benchmarks share: timing helpers, shell commands and the -t lines
+// they print, the repository's pictures and generated test images (smooth
 // gray "photographs" and masks of random disks), the padded input and the node
 // grid as the pipeline leaves them, and running one case in a child process
 // so that it starts cold and its peak memory is its own.
@@ -11,9 +12,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <limits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <numbers>
 #include <random>
+#include <string>
 #include <type_traits>
 
 #include <opencv2/core.hpp>
@@ -33,15 +38,94 @@ inline double ms_since(clock_type::time_point t0) {
     return std::chrono::duration<double, std::milli>(clock_type::now() - t0).count();
 }
 
+// Runs f and writes its wall time in ms to slot.
+template <typename F>
+void time_into(double& slot, F&& f) {
+    const auto t0 = clock_type::now();
+    f();
+    slot = ms_since(t0);
+}
+
+// The shortest wall time in ms of `runs` runs of f.
+template <typename F>
+double best_ms(int runs, F&& f) {
+    double best = 1e300;
+    for (int k = 0; k < runs; ++k) {
+        const auto t0 = clock_type::now();
+        f();
+        best = std::min(best, ms_since(t0));
+    }
+    return best;
+}
+
 inline long peak_rss_kb() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return u.ru_maxrss;
 }
 
-inline // Smooth random gray image: bilinear interpolation of random values on a
+// The repository's pictures.
+inline std::filesystem::path data_dir() { return ZARN_DATA_DIR; }
+
+// A path in single quotes for the shell.
+inline std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+// Stdout of a shell command (its standard error dropped), its wall time and
+// whether it ended with status 0.
+struct command_run {
+    std::string out;
+    double ms = 0;
+    bool ok = false;
+};
+
+inline command_run run_command(const std::string& command) {
+    command_run r;
+    const auto t0 = clock_type::now();
+    FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    r.ok = pclose(p) == 0;
+    r.ms = ms_since(t0);
+    return r;
+}
+
+// Hands every line of a -t report that times a step to f(label, ms): 70
+// characters, the label padded to 55, the milliseconds in 12, " ms".
+// Other lines go to other(line).
+template <typename Timed, typename Other>
+void read_timing_lines(const std::string& text, Timed&& f, Other&& other) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.size() != 70 || line.compare(67, 3, " ms") != 0) {
+            other(line);
+            continue;
+        }
+        f(line.substr(0, line.find_last_not_of(' ', 54) + 1), std::atof(line.substr(55, 12).c_str()));
+    }
+}
+
+template <typename Timed>
+void read_timing_lines(const std::string& text, Timed&& f) {
+    read_timing_lines(text, f, [](const std::string&) {});
+}
+
+// A picture scaled to about the given number of megapixels.
+inline cv::Mat scaled_to_megapixels(const cv::Mat& m, double megapixels, int interpolation) {
+    const double scale = std::sqrt(megapixels * 1e6 / double(m.total()));
+    cv::Mat scaled;
+    cv::resize(m, scaled, cv::Size(), scale, scale, interpolation);
+    return scaled;
+}
+
+// Smooth random gray image: bilinear interpolation of random values on a
 // coarse lattice, plus a little noise.
-cv::Mat smooth_gray(int rows, int cols, unsigned seed) {
+inline cv::Mat smooth_gray(int rows, int cols, unsigned seed) {
     std::mt19937 rng(seed);
     cv::Mat coarse(rows / 32 + 2, cols / 32 + 2, CV_8U);
     for (int r = 0; r < coarse.rows; ++r)
@@ -83,13 +167,7 @@ inline lumo::array_2d<unsigned char> padded_input(const cv::Mat& img) {
 // The grid as the pipeline's initial allocations leave it.
 inline void init_grid(z::node_array<false, double>& nodes, size_t w, size_t h) {
     nodes.resize(w, h);
-    node* n = nodes.raw();
-    for (size_t i = 0; i < w * h; ++i) {
-        n[i].index = i;
-        n[i].distance = std::numeric_limits<double>::infinity();
-        n[i].generator = nullptr;
-        n[i].vertex = nullptr;
-    }
+    z::clear_nodes(nodes);
 }
 
 // The padded input of an image and its node grid, ready for the distance

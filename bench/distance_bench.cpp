@@ -35,13 +35,7 @@ struct result {
 // image (distance of nonzero pixels to the nearest zero pixel).
 double time_opencv(const cv::Mat& binary) {
     cv::Mat dist;
-    double best = 1e300;
-    for (int k = 0; k < 3; ++k) {
-        const auto t0 = clock_type::now();
-        cv::distanceTransform(binary, dist, cv::DIST_L2, cv::DIST_MASK_PRECISE, CV_32F);
-        best = std::min(best, ms_since(t0));
-    }
-    return best;
+    return best_ms(3, [&] { cv::distanceTransform(binary, dist, cv::DIST_L2, cv::DIST_MASK_PRECISE, CV_32F); });
 }
 
 result run_case(const cv::Mat& img, bool weighted) {
@@ -50,20 +44,15 @@ result run_case(const cv::Mat& img, bool weighted) {
     grid_case c(img, weighted);
     {
         z::distance_transform<false, double> t(c.nodes, c.opts, c.input, c.gradient);
-        auto stage = [&](int k, auto&& f) {
-            const auto t0 = clock_type::now();
-            f();
-            r.stage_ms[k] = ms_since(t0);
-        };
-        stage(0, [&] { t.init_factory(); });
+        time_into(r.stage_ms[0], [&] { t.init_factory(); });
         if (weighted)
-            stage(1, [&] { t.compute_height(); });
+            time_into(r.stage_ms[1], [&] { t.compute_height(); });
         else
-            stage(1, [&] { t.copy_input(); });
-        stage(2, [&] { t.create_front(); });
-        stage(3, [&] { t.propagate(); });
+            time_into(r.stage_ms[1], [&] { t.copy_input(); });
+        time_into(r.stage_ms[2], [&] { t.create_front(); });
+        time_into(r.stage_ms[3], [&] { t.propagate(); });
         if (!weighted)
-            stage(4, [&] {
+            time_into(r.stage_ms[4], [&] {
                 t.reconstruct_distance();
                 t.reconstruct_generators();
             });
@@ -81,7 +70,6 @@ result run_case(const cv::Mat& img, bool weighted) {
     r.ok = true;
     return r;
 }
-
 
 void print_header(bool weighted) {
     std::printf("\n%s distance (ns per image pixel; OpenCV: DIST_L2, DIST_MASK_PRECISE%s)\n",
@@ -113,8 +101,7 @@ void print_row(const std::string& name, const result& r, bool weighted) {
 }  // namespace
 
 int main() {
-    const std::filesystem::path data =
-        std::filesystem::path(__FILE__).parent_path().parent_path() / "data";
+    const std::filesystem::path data = data_dir();
     const int sides[] = {1024, 2048, 4096};
 
     print_header(true);

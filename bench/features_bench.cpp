@@ -24,8 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace bench;
 
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
-
 // The stage groups reported, in the order zarn runs them.
 enum group { setup, primal, dual_transform, partition_run, dual_distance, cleanup, gaps, statistics,
              merging, generation, groups };
@@ -62,31 +60,22 @@ int group_of(const std::string& label, bool after_backup) {
 
 zarn_figures run_zarn(const std::string& image, const std::string& out) {
     zarn_figures f;
-    const auto t0 = clock_type::now();
-    FILE* p = popen((quoted(ZARN_BINARY) + " -f -t -vs " + quoted(image) + " " + quoted(out) + " 2>/dev/null").c_str(), "r");
-    if (!p) return f;
-    std::string text;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) text.append(buffer, n);
-    const int status = pclose(p);
-    f.wall_ms = ms_since(t0);
-    if (status != 0) return f;
+    const command_run r = run_command(quoted(ZARN_BINARY) + " -f -t -vs " + quoted(image) + " " + quoted(out));
+    f.wall_ms = r.ms;
+    if (!r.ok) return f;
     bool after_backup = false;
-    for (size_t start = 0, end; start < text.size(); start = end + 1) {
-        end = std::min(text.find('\n', start), text.size());
-        const std::string line = text.substr(start, end - start);
-        long nodes = 0, isolated = 0;
-        if (std::sscanf(line.c_str(), "-> Total nodes / features (isolated): %ld / %ld (%ld)", &nodes, &f.features,
-                        &isolated) == 3)
-            continue;
-        if (line.size() != 70 || line.compare(67, 3, " ms") != 0) continue;
-        const std::string label = line.substr(0, line.find_last_not_of(' ', 54) + 1);
-        const double ms = std::stod(line.substr(55, 12));
+    const auto timed = [&](const std::string& label, double ms) {
         if (label == "Total:") f.total_ms = ms;
         const int g = group_of(label, after_backup);
         if (g >= 0) f.ms[g] += ms;
         if (label == "Primal type backup:") after_backup = true;
-    }
+    };
+    const auto other = [&](const std::string& line) {
+        long nodes = 0, isolated = 0;
+        std::sscanf(line.c_str(), "-> Total nodes / features (isolated): %ld / %ld (%ld)", &nodes, &f.features,
+                    &isolated);
+    };
+    read_timing_lines(r.out, timed, other);
     f.ok = true;
     return f;
 }
@@ -162,9 +151,7 @@ std::vector<bench_image> make_images(const fs::path& data, const fs::path& folde
         for (const char* file : {"camera.png", "chelsea.png", "coins.png"}) {
             const cv::Mat m = cv::imread((data / file).string(), cv::IMREAD_GRAYSCALE);
             if (m.empty()) continue;
-            const double scale = std::sqrt(megapixels * 1e6 / double(m.total()));
-            cv::Mat scaled;
-            cv::resize(m, scaled, cv::Size(), scale, scale, cv::INTER_CUBIC);
+            const cv::Mat scaled = scaled_to_megapixels(m, megapixels, cv::INTER_CUBIC);
             const fs::path path = folder / (std::to_string(images.size()) + ".png");
             cv::imwrite(path.string(), scaled);
             images.push_back({fs::path(file).stem().string() + " " + std::to_string(int(megapixels)) + "MP",
@@ -176,10 +163,9 @@ std::vector<bench_image> make_images(const fs::path& data, const fs::path& folde
 }  // namespace
 
 int main() {
-    const fs::path here = fs::path(__FILE__).parent_path();
     const fs::path folder = fs::temp_directory_path() / ("zarn_features_bench_" + std::to_string(getpid()));
     fs::create_directories(folder);
-    const std::vector<bench_image> images = make_images(here.parent_path() / "data", folder);
+    const std::vector<bench_image> images = make_images(data_dir(), folder);
 
     std::printf("zarn -f (weighted): ns per image pixel, the whole process and its stages as -t reports them\n"
                 "(primal: distance, boundary graph and medial axis; part1: the partition before the dual\n"

@@ -46,24 +46,6 @@ struct result {
     bool ok = false;
 };
 
-template <typename F>
-void timed(result& r, stage_id k, F&& f) {
-    const auto t0 = clock_type::now();
-    f();
-    r.stage_ms[k] = ms_since(t0);
-}
-
-// The grid as the pipeline's initial allocations leave it: every field set.
-void init_full_grid(z::node_array<false, double>& nodes, size_t w, size_t h) {
-    nodes.resize(w, h);
-    node* n = nodes.raw();
-    for (size_t i = 0; i < w * h; ++i) {
-        n[i] = node{};
-        n[i].index = i;
-        n[i].distance = std::numeric_limits<double>::infinity();
-    }
-}
-
 // The boundary nodes (the fronts' sources) in image coordinates, for the peer.
 void write_seeds(const std::string& file, const z::node_array<false, double>& nodes,
                  size_t length) {
@@ -89,11 +71,11 @@ result run_case(const cv::Mat& img, bool geodesic, const std::string& seed_file)
     lumo::array_2d<unsigned char> input = padded_input(img);
     lumo::array_2d<unsigned char> gradient;
     z::node_array<false, double> nodes;
-    init_full_grid(nodes, input.size(0), input.size(1));
+    init_grid(nodes, input.size(0), input.size(1));
     z::options<double> opts;
     opts.commands.medial = true;
     if (!geodesic) opts.distance.max_length = 0;
-    timed(r, distance_stage, [&] {
+    time_into(r.stage_ms[distance_stage], [&] {
         z::distance_transform<false, double> t(nodes, opts, input, gradient);
         t.run();
     });
@@ -102,34 +84,34 @@ result run_case(const cv::Mat& img, bool geodesic, const std::string& seed_file)
         z::path_graph<false, double> g(nodes, opts, storage);
         z::geodesic_distance<false, double> geo(nodes, opts, storage);
         r.length = geo.length_limit();
-        timed(r, boundary_stage, [&] { g.parse_boundary(); });
-        timed(r, geodesic_front, [&] {
+        time_into(r.stage_ms[boundary_stage], [&] { g.parse_boundary(); });
+        time_into(r.stage_ms[geodesic_front], [&] {
             geo.init();
             geo.create_front();
         });
         r.sources = storage.vertices.used();
-        timed(r, geodesic_propagation, [&] { geo.propagate(); });
-        timed(r, geodesic_chains, [&] {
+        time_into(r.stage_ms[geodesic_propagation], [&] { geo.propagate(); });
+        time_into(r.stage_ms[geodesic_chains], [&] {
             geo.remove_crossings();
             geo.trace_paths();
         });
-        timed(r, geodesic_connection, [&] {
+        time_into(r.stage_ms[geodesic_connection], [&] {
             geo.connect_paths();
             geo.traverse_paths();
             geo.store_vertex_data();
         });
         r.paths = storage.paths.used();
-        timed(r, structure_stage, [&] { g.parse_structure(); });
+        time_into(r.stage_ms[structure_stage], [&] { g.parse_structure(); });
         for (const auto& p : storage.paths) r.final_paths += p.removed == 0;
-        timed(r, medial_stage, [&] { z::run_medial_stage(nodes, opts, g); });
+        time_into(r.stage_ms[medial_stage], [&] { z::run_medial_stage(nodes, opts, g); });
         if (!seed_file.empty()) write_seeds(seed_file, nodes, r.length);
     } else {
         z::component_storage<false, double> storage(0, 1.0);
         z::component_graph<false, double> g(nodes, opts, storage);
-        timed(r, boundary_stage, [&] { g.parse_boundary(); });
+        time_into(r.stage_ms[boundary_stage], [&] { g.parse_boundary(); });
         r.sources = storage.vertices.used();
-        timed(r, structure_stage, [&] { g.parse_structure(); });
-        timed(r, medial_stage, [&] { z::run_medial_stage(nodes, opts, g); });
+        time_into(r.stage_ms[structure_stage], [&] { g.parse_structure(); });
+        time_into(r.stage_ms[medial_stage], [&] { z::run_medial_stage(nodes, opts, g); });
     }
     r.peak_kb = peak_rss_kb();
     r.ok = true;
@@ -156,12 +138,9 @@ print(best * 1000)
 )PY";
     const std::string py = seed_file + ".py";
     std::ofstream(py) << script;
-    FILE* p = popen(("/usr/bin/python3 " + py + " " + seed_file + " 2>/dev/null").c_str(), "r");
+    const command_run peer = run_command("/usr/bin/python3 " + py + " " + seed_file);
     double ms = -1;
-    if (p) {
-        if (std::fscanf(p, "%lf", &ms) != 1) ms = -1;
-        pclose(p);
-    }
+    if (std::sscanf(peer.out.c_str(), "%lf", &ms) != 1) ms = -1;
     std::remove(py.c_str());
     return ms;
 }
@@ -238,9 +217,7 @@ cv::Mat scaled(const std::string& path, int side) {
 }  // namespace
 
 int main() {
-    const std::filesystem::path data =
-        std::filesystem::path(__FILE__).parent_path().parent_path() / "data";
-    const std::string camera = (data / "camera.png").string();
+    const std::string camera = (data_dir() / "camera.png").string();
     print_header();
     compare("camera.png", [&] { return cv::imread(camera, cv::IMREAD_GRAYSCALE); });
     for (int side : {1024, 2048}) {

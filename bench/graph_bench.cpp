@@ -31,14 +31,8 @@ struct result {
 };
 
 double time_contours(const cv::Mat& mask) {
-    double best = 1e300;
-    for (int k = 0; k < 3; ++k) {
-        std::vector<std::vector<cv::Point>> contours;
-        const auto t0 = clock_type::now();
-        cv::findContours(mask, contours, cv::RETR_LIST, cv::CHAIN_APPROX_NONE);
-        best = std::min(best, ms_since(t0));
-    }
-    return best;
+    std::vector<std::vector<cv::Point>> contours;
+    return best_ms(3, [&] { cv::findContours(mask, contours, cv::RETR_LIST, cv::CHAIN_APPROX_NONE); });
 }
 
 result run_case(const cv::Mat& img, bool weighted) {
@@ -52,18 +46,13 @@ result run_case(const cv::Mat& img, bool weighted) {
     z::component_storage<false, double> storage(0, 1.0);
     {
         z::component_graph<false, double> g(c.nodes, c.opts, storage);
-        auto stage = [&](int k, auto&& f) {
-            const auto t0 = clock_type::now();
-            f();
-            r.stage_ms[k] = ms_since(t0);
-        };
-        stage(0, [&] { g.clear_node_vertices(); });
-        stage(1, [&] { g.detect_boundary(); });
+        time_into(r.stage_ms[0], [&] { g.clear_node_vertices(); });
+        time_into(r.stage_ms[1], [&] { g.detect_boundary(); });
         if (weighted)
-            stage(2, [&] { g.connect_boundary_weighted(); });
+            time_into(r.stage_ms[2], [&] { g.connect_boundary_weighted(); });
         else
-            stage(2, [&] { g.connect_boundary(); });
-        stage(3, [&] { g.parse_cycles<true>(); });
+            time_into(r.stage_ms[2], [&] { g.connect_boundary(); });
+        time_into(r.stage_ms[3], [&] { g.parse_cycles<true>(); });
     }
     r.vertices = storage.vertices.used();
     r.edges = storage.edges.used();
@@ -74,7 +63,6 @@ result run_case(const cv::Mat& img, bool weighted) {
     r.ok = true;
     return r;
 }
-
 
 void print_header(bool weighted) {
     std::printf("\n%s mode, component configuration (ns per image pixel; contours: OpenCV "
@@ -103,8 +91,7 @@ void print_row(const std::string& name, const result& r) {
 }  // namespace
 
 int main() {
-    const std::filesystem::path data =
-        std::filesystem::path(__FILE__).parent_path().parent_path() / "data";
+    const std::filesystem::path data = data_dir();
     const int sides[] = {1024, 2048, 4096};
 
     print_header(true);

@@ -29,43 +29,11 @@ using namespace bench;
 const std::filesystem::path source_dir = std::filesystem::path(__FILE__).parent_path();
 const std::string python = "/usr/bin/python3";
 
-// A path in single quotes for the shell.
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
-
-// Stdout of a shell command, and its wall time.
-struct command_run {
-    std::string out;
-    double ms = 0;
-    bool ok = false;
-};
-
-command_run run_command(const std::string& command) {
-    command_run r;
-    const auto t0 = clock_type::now();
-    FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    r.ok = pclose(p) == 0;
-    r.ms = ms_since(t0);
-    return r;
-}
-
-// The -t lines of one image: label (without its padding) to milliseconds;
-// labels that occur twice add up.
+// The -t lines of one image: label to milliseconds; labels that occur twice
+// add up.
 std::map<std::string, double> stage_times(const std::string& out) {
     std::map<std::string, double> t;
-    size_t start = 0;
-    while (start < out.size()) {
-        size_t end = out.find('\n', start);
-        if (end == std::string::npos) end = out.size();
-        const std::string line = out.substr(start, end - start);
-        start = end + 1;
-        if (line.size() != 70 || line.compare(67, 3, " ms") != 0) continue;
-        const std::string label = line.substr(0, line.find_last_not_of(' ', 54) + 1);
-        t[label] += std::atof(line.substr(55, 12).c_str());
-    }
+    read_timing_lines(out, [&](const std::string& label, double ms) { t[label] += ms; });
     return t;
 }
 
@@ -187,7 +155,7 @@ int main() {
     char tmpl[] = "/tmp/zarn_medial_bench_XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
     const std::string folder = tmpl;
-    const std::string data = ZARN_DATA_DIR;
+    const std::string data = data_dir().string();
     const int sides[] = {1024, 2048, 4096};
 
     print_zarn_header("Binary medial axis, zarn -m -b");

@@ -4,15 +4,9 @@
 // from markers at the local maxima of the Euclidean distance of the binary
 // image. Every tool runs in a process of its own; each figure is the best of
 // three runs.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -20,14 +14,12 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench_support.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
-using clock_type = std::chrono::steady_clock;
-
-double ms_since(clock_type::time_point t0) {
-    return std::chrono::duration<double, std::milli>(clock_type::now() - t0).count();
-}
+using namespace bench;
 
 // The stages of `zarn -p -t` reported here, in the order they print.
 const std::vector<std::string> stage_labels = {
@@ -44,41 +36,24 @@ struct zarn_figures {
     bool ok = false;
 };
 
-double line_ms(const std::string& line) { return std::stod(line.substr(55, 12)); }
-
 // Runs zarn once with -t and reads its stage lines; the dual distance is the
 // sum of the distance lines that follow "Primal type backup:".
 zarn_figures run_zarn(const std::string& binary, const std::string& image, bool binary_mode,
                       const std::string& out) {
     zarn_figures f;
-    const std::string command = "'" + binary + "' -p -t " + (binary_mode ? "-b " : "") + "'" + image +
-                                "' '" + out + "' 2>/dev/null";
-    const auto t0 = clock_type::now();
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return f;
-    std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) text.append(buffer, n);
-    const int status = pclose(p);
-    f.wall_ms = ms_since(t0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return f;
+    const command_run r = run_command(quoted(binary) + " -p -t " + (binary_mode ? "-b " : "") +
+                                      quoted(image) + " " + quoted(out));
+    f.wall_ms = r.ms;
+    if (!r.ok) return f;
     bool after_backup = false;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (line.size() != 70 || line.substr(67) != " ms") continue;
-        const std::string label = line.substr(0, line.find_last_not_of(' ', 54) + 1);
-        if (label == "Total:") f.total_ms = line_ms(line);
+    read_timing_lines(r.out, [&](const std::string& label, double ms) {
+        if (label == "Total:") f.total_ms = ms;
         if (label == "Primal type backup:") after_backup = true;
-        if (after_backup && label.rfind("Distance ", 0) == 0) f.stage_ms[5] += line_ms(line);
+        if (after_backup && label.rfind("Distance ", 0) == 0) f.stage_ms[5] += ms;
         for (size_t k = 0; k < stage_labels.size(); ++k)
-            if (label == stage_labels[k]) f.stage_ms[k] = line_ms(line);
+            if (label == stage_labels[k]) f.stage_ms[k] = ms;
         if (label == "Partition output:") after_backup = false;
-    }
+    });
     f.ok = true;
     return f;
 }
@@ -105,57 +80,42 @@ struct peer_figures {
 // 3 x 3 dilation, inside the foreground) labelled as markers, cv::watershed
 // of the image in three channels. Runs in a child process.
 peer_figures run_opencv(const std::string& image, bool photo) {
-    int fd[2];
-    if (pipe(fd) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fd[0]);
+    return in_child<peer_figures>([&] {
         peer_figures r;
         const cv::Mat gray = cv::imread(image, cv::IMREAD_GRAYSCALE);
-        if (!gray.empty()) {
-            cv::setNumThreads(1);
-            r.markers_ms = r.watershed_ms = 1e300;
-            for (int k = 0; k < 3; ++k) {
-                auto t0 = clock_type::now();
-                const cv::Mat binary = photo ? cv::Mat(gray > 127) : cv::Mat(gray > 0);
-                cv::Mat distance, dilated, markers;
-                cv::distanceTransform(binary, distance, cv::DIST_L2, cv::DIST_MASK_PRECISE, CV_32F);
-                cv::dilate(distance, dilated, cv::Mat::ones(3, 3, CV_8U));
-                const cv::Mat peaks = (distance == dilated) & binary;
-                r.regions = cv::connectedComponents(peaks, markers, 8, CV_32S) - 1;
-                r.markers_ms = std::min(r.markers_ms, ms_since(t0));
-                cv::Mat colour;
-                cv::cvtColor(gray, colour, cv::COLOR_GRAY2BGR);
-                t0 = clock_type::now();
-                cv::watershed(colour, markers);
-                r.watershed_ms = std::min(r.watershed_ms, ms_since(t0));
-            }
-            r.ok = true;
+        if (gray.empty()) return r;
+        cv::setNumThreads(1);
+        r.markers_ms = r.watershed_ms = 1e300;
+        for (int k = 0; k < 3; ++k) {
+            auto t0 = clock_type::now();
+            const cv::Mat binary = photo ? cv::Mat(gray > 127) : cv::Mat(gray > 0);
+            cv::Mat distance, dilated, markers;
+            cv::distanceTransform(binary, distance, cv::DIST_L2, cv::DIST_MASK_PRECISE, CV_32F);
+            cv::dilate(distance, dilated, cv::Mat::ones(3, 3, CV_8U));
+            const cv::Mat peaks = (distance == dilated) & binary;
+            r.regions = cv::connectedComponents(peaks, markers, 8, CV_32S) - 1;
+            r.markers_ms = std::min(r.markers_ms, ms_since(t0));
+            cv::Mat colour;
+            cv::cvtColor(gray, colour, cv::COLOR_GRAY2BGR);
+            t0 = clock_type::now();
+            cv::watershed(colour, markers);
+            r.watershed_ms = std::min(r.watershed_ms, ms_since(t0));
         }
-        const ssize_t written = write(fd[1], &r, sizeof r);
-        _exit(written == ssize_t(sizeof r) ? 0 : 1);
-    }
-    close(fd[1]);
-    peer_figures r;
-    if (read(fd[0], &r, sizeof r) != ssize_t(sizeof r)) r = peer_figures{};
-    close(fd[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return r;
+        r.ok = true;
+        return r;
+    });
 }
 
 // scikit-image through the script beside this file.
 peer_figures run_skimage(const std::string& script, const std::string& image, bool photo) {
     peer_figures r;
-    const std::string command = "/usr/bin/python3 '" + script + "' '" + image + "' " +
-                                (photo ? "photo" : "mask") + " 2>/dev/null";
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return r;
+    const command_run c = run_command("/usr/bin/python3 " + quoted(script) + " " + quoted(image) + " " +
+                                      (photo ? "photo" : "mask"));
     double edt = 0, markers = 0, ws = 0;
     int regions = 0;
-    const int got = fscanf(p, "edt %lf markers %lf watershed %lf regions %d", &edt, &markers, &ws, &regions);
-    const int status = pclose(p);
-    if (got != 4 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return r;
+    const int got =
+        std::sscanf(c.out.c_str(), "edt %lf markers %lf watershed %lf regions %d", &edt, &markers, &ws, &regions);
+    if (got != 4 || !c.ok) return r;
     r.markers_ms = edt + markers;
     r.watershed_ms = ws;
     r.regions = regions;
@@ -184,9 +144,8 @@ std::vector<bench_image> make_images(const fs::path& data, const fs::path& folde
             cv::Mat m = cv::imread((data / s.file).string(), cv::IMREAD_GRAYSCALE);
             if (m.empty()) continue;
             if (!s.photo && s.file == "coins.png") m = m > 120;  // a mask of the coins
-            const double scale = std::sqrt(megapixels * 1e6 / double(m.total()));
-            cv::Mat scaled;
-            cv::resize(m, scaled, cv::Size(), scale, scale, s.photo ? cv::INTER_CUBIC : cv::INTER_NEAREST);
+            const cv::Mat scaled =
+                scaled_to_megapixels(m, megapixels, s.photo ? cv::INTER_CUBIC : cv::INTER_NEAREST);
             std::string stem = fs::path(s.file).stem().string();
             if (!s.photo && stem.find("mask") == std::string::npos) stem += "_mask";
             const std::string name = stem + " " + std::to_string(int(megapixels)) + "MP";
@@ -203,7 +162,7 @@ int main() {
     const fs::path here = fs::path(__FILE__).parent_path();
     const fs::path folder = fs::temp_directory_path() / ("zarn_partition_bench_" + std::to_string(getpid()));
     fs::create_directories(folder);
-    const std::vector<bench_image> images = make_images(here.parent_path() / "data", folder);
+    const std::vector<bench_image> images = make_images(data_dir(), folder);
     const std::string script = (here / "watershed_peer.py").string();
 
     std::printf("zarn -p (weighted for photographs, -b for masks): ns per image pixel; the partition\n"

@@ -76,8 +76,6 @@ template void write_features_axes(std::ostream&, feature_set<double>&);
 template void write_features_covariance(std::ostream&, feature_set<double>&);
 template void write_features_inverse_covariance(std::ostream&, feature_set<double>&);
 
-std::string quiet_suffix() { return " > /dev/null 2>&1"; }
-
 std::string shell_quote(const std::string& text) {
     std::string quoted = "'";
     for (char ch : text) {
@@ -93,11 +91,6 @@ std::string descriptor_invocation(const std::string& image, const std::string& f
                                   const std::string& descriptors) {
     return "qev -i " + shell_quote(image) + " -sift -p1 " + shell_quote(features) + " -o1 " +
            shell_quote(descriptors);
-}
-
-std::string descriptor_command(const std::string& image, const std::string& features,
-                               const std::string& descriptors) {
-    return descriptor_invocation(image, features, descriptors) + quiet_suffix();
 }
 
 void application::feature_geometry() {

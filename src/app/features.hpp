@@ -22,9 +22,6 @@ void write_features_covariance(std::ostream& out, feature_set<T>& features);
 template <typename T>
 void write_features_inverse_covariance(std::ostream& out, feature_set<T>& features);
 
-// Discards the executable's standard output and errors.
-std::string quiet_suffix();
-
 // The text in single quotes for the shell; a quote inside becomes '\''.
 std::string shell_quote(const std::string& text);
 
@@ -32,9 +29,6 @@ std::string shell_quote(const std::string& text);
 // quoted.
 std::string descriptor_invocation(const std::string& image, const std::string& features,
                                   const std::string& descriptors);
-// The invocation followed by the quiet suffix.
-std::string descriptor_command(const std::string& image, const std::string& features,
-                               const std::string& descriptors);
 
 }  // namespace lumo::zarn
 

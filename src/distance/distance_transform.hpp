@@ -57,23 +57,19 @@ public:
     // The stage driver: tables, input or heights, front, propagation and,
     // in binary mode, the reconstruction; returns the timed total in ms.
     double run() {
-        if (timer.enabled) {
-            timer.lap_ms = timer.total;
-            timer.total = 0;
-        }
-        timed(&distance_transform::init_factory, "Distance factory initialization:");
+        timer.restart_total();
+        timer.time("Distance factory initialization:", [this] { init_factory(); });
         if (!weighted())
-            timed(&distance_transform::copy_input, "Input copy:");
+            timer.time("Input copy:", [this] { copy_input(); });
         else if (this->opts->commands.primal)
-            timed(&distance_transform::compute_height, "Height function computation:");
-        timed(&distance_transform::create_front, "Distance front creation:");
-        timed(&distance_transform::propagate, "Distance propagation:");
+            timer.time("Height function computation:", [this] { compute_height(); });
+        timer.time("Distance front creation:", [this] { create_front(); });
+        timer.time("Distance propagation:", [this] { propagate(); });
         if (!weighted()) {
-            timed(&distance_transform::reconstruct_distance, "Distance transform reconstruction:");
-            timed(&distance_transform::reconstruct_generators, "Reconstruction of generators:");
+            timer.time("Distance transform reconstruction:", [this] { reconstruct_distance(); });
+            timer.time("Reconstruction of generators:", [this] { reconstruct_generators(); });
         }
-        if (timer.enabled) print_separator(timer.label_width, timer.value_width, '-');
-        return timer.total;
+        return timer.rule('-');
     }
 
     // Grows the shared tables to the grid and caches their geometry. A table
@@ -272,11 +268,8 @@ public:
     }
 
     void begin_propagation() {
-        this->name = this->opts->commands.primal ? "distance" : "dual distance";
-        this->next_fire_level = 0;
-        this->fire_step = this->opts->grassfire.distance_step;
-        this->pass_count = 0;
-        this->row_bound = 0;
+        this->begin_fire(this->opts->commands.primal ? "distance" : "dual distance",
+                         this->opts->grassfire.distance_step);
         best_distance = 0;
         best_squared_length = 0;
     }
@@ -428,12 +421,6 @@ public:
 
 private:
     bool weighted() const { return this->opts->program.weighted; }
-
-    void timed(void (distance_transform::*stage)(), const char* label) {
-        timer.restart();
-        (this->*stage)();
-        timer.lap(label);
-    }
 };
 
 }  // namespace lumo::zarn

@@ -29,6 +29,15 @@ void paint_parent_chain(lumo::color_view& view, const node_type<debug, T>* from,
         view.set_pixel(x->index, c);
 }
 
+// Paints every node that passes the test, in index order.
+template <bool debug, typename T, typename Color, typename Test>
+void paint_nodes_if(lumo::color_view& view, const node_array<debug, T>& grid, const Color& c,
+                    Test passes) {
+    const node_type<debug, T>* nodes = grid.raw();
+    for (size_t i = 0, n = grid.length(); i < n; ++i)
+        if (passes(nodes[i])) view.set_pixel(nodes[i].index, c);
+}
+
 // A black colour image of the grid's size, one pixel per node.
 template <bool debug, typename T>
 lumo::color_view blank_view(const node_array<debug, T>& grid, lumo::image<unsigned char>& out) {
@@ -41,23 +50,18 @@ lumo::color_view blank_view(const node_array<debug, T>& grid, lumo::image<unsign
 template <bool debug, typename T>
 void render_traces(const node_array<debug, T>& grid, const path_storage<debug, T>& s,
                    lumo::image<unsigned char>& out) {
+    using node = node_type<debug, T>;
     lumo::color_view view = blank_view(grid, out);
-    const auto gray = lumo::color_dark_gray();
-    const auto red = lumo::color_red();
+    paint_nodes_if(view, grid, lumo::color_dark_gray(),
+                   [](const node& n) { return n.geodesic_distance > T(0); });
+    paint_nodes_if(view, grid, lumo::color_red(), [](const node& n) { return n.label != 0; });
     const auto yellow = lumo::color_yellow();
-    const auto white = lumo::color_white();
-    const node_type<debug, T>* nodes = grid.raw();
-    const size_t n = grid.length();
-    for (size_t i = 0; i < n; ++i)
-        if (nodes[i].geodesic_distance > T(0)) view.set_pixel(nodes[i].index, gray);
-    for (size_t i = 0; i < n; ++i)
-        if (nodes[i].label != 0) view.set_pixel(nodes[i].index, red);
     for (auto p = s.paths.begin(); p != s.paths.end(); ++p) {
         view.set_pixel(p->node_a->index, yellow);
         view.set_pixel(p->node_b->index, yellow);
     }
-    for (size_t i = 0; i < n; ++i)
-        if (nodes[i].kind == boundary_seed) view.set_pixel(nodes[i].index, white);
+    paint_nodes_if(view, grid, lumo::color_white(),
+                   [](const node& n) { return n.kind == boundary_seed; });
 }
 
 // Red: the parent chains under the live geodesic edges and the meeting

@@ -33,16 +33,6 @@
 
 namespace lumo::zarn {
 
-// Length of one step over the height surface, dz the height difference.
-template <typename T>
-inline T axial_step_length(T dz) {
-    return std::sqrt(dz * dz + 1.0);
-}
-template <typename T>
-inline T diagonal_step_length(T dz) {
-    return std::sqrt(dz * dz + 2.0);
-}
-
 // Neighbour k of a node, in the order the fronts try them: its index offset
 // in units of (w, 1), and the direction code of the step towards it.
 struct neighbour_step {
@@ -85,17 +75,17 @@ public:
     // The stage driver; returns the timed total in ms (0 untimed).
     double run() {
         timer.rule('-');
-        timed(&geodesic_distance::init, "Geodesic distance initialization:");
-        timed(&geodesic_distance::create_front, "Front creation:");
+        timer.time("Geodesic distance initialization:", [this] { init(); });
+        timer.time("Front creation:", [this] { create_front(); });
         if (this->opts->grassfire.geodesic_step == T(0))
-            timed(&geodesic_distance::propagate, "Geodesic propagation along boundaries:");
+            timer.time("Geodesic propagation along boundaries:", [this] { propagate(); });
         else
-            timed(&geodesic_distance::propagate_fire, "Geodesic propagation along boundaries:");
-        timed(&geodesic_distance::remove_crossings, "Crossing removal:");
-        timed(&geodesic_distance::trace_paths, "Path tracing:");
-        timed(&geodesic_distance::connect_paths, "Path connection:");
-        timed(&geodesic_distance::traverse_paths, "Path traversing:");
-        timed(&geodesic_distance::store_vertex_data, "Vertex data storage:");
+            timer.time("Geodesic propagation along boundaries:", [this] { propagate_fire(); });
+        timer.time("Crossing removal:", [this] { remove_crossings(); });
+        timer.time("Path tracing:", [this] { trace_paths(); });
+        timer.time("Path connection:", [this] { connect_paths(); });
+        timer.time("Path traversing:", [this] { traverse_paths(); });
+        timer.time("Vertex data storage:", [this] { store_vertex_data(); });
         if (timer.enabled) {
             if (this->opts->program.statistics) print_statistics(*store);
             timer.rule('-');
@@ -325,12 +315,6 @@ private:
         T extra;
     };
 
-    void timed(void (geodesic_distance::*step)(), const char* label) {
-        timer.restart();
-        (this->*step)();
-        timer.lap(label);
-    }
-
     // x takes y as parent by the step of code k; distance and source stay.
     static void reparent(node* x, node* y, std::uint8_t k) {
         x->parent = y;
@@ -340,14 +324,6 @@ private:
 
     template <bool fire>
     void spread();
-
-    void begin_propagation() {
-        this->name = "geodesic";
-        this->fire_step = this->opts->grassfire.geodesic_step;
-        this->next_fire_level = 0;
-        this->pass_count = 0;
-        this->row_bound = 0;
-    }
 
     void trace_side(node* m, vertex*& v) {
         node* const n = v->node;
@@ -453,8 +429,8 @@ private:
 template <bool debug, typename T>
 template <bool fire>
 void geodesic_distance<debug, T>::spread() {
-    begin_propagation();
-    if (fire) timer.close();  // opens the snapshots: a '=' rule, or an empty line
+    this->begin_fire("geodesic", this->opts->grassfire.geodesic_step);
+    if (fire) open_fire_display(timer);
     const std::ptrdiff_t w = static_cast<std::ptrdiff_t>(this->width);
     std::ptrdiff_t offset[8];
     for (int k = 0; k < 8; ++k)
@@ -536,7 +512,7 @@ void geodesic_distance<debug, T>::spread() {
         }
         x->state = done;
     }
-    if (fire) timer.rule('=');
+    if (fire) close_fire_display(timer);
 }
 
 }  // namespace lumo::zarn

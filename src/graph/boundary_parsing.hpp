@@ -12,19 +12,15 @@ namespace lumo::zarn {
 
 template <bool debug, typename T, typename Config>
 double graph<debug, T, Config>::parse_boundary() {
-    if (timer.enabled) timer.total = 0;
-    timer.restart();
-    clear_node_vertices();
-    timer.lap("Boundary parsing initialization:");
-    timer.restart();
-    detect_boundary();
-    timer.lap("Boundary detection:");
-    timer.restart();
-    if (this->opts->program.weighted)
-        connect_boundary_weighted();
-    else
-        connect_boundary();
-    timer.lap("Boundary connection:");
+    timer.restart_total();
+    timer.time("Boundary parsing initialization:", [this] { clear_node_vertices(); });
+    timer.time("Boundary detection:", [this] { detect_boundary(); });
+    timer.time("Boundary connection:", [this] {
+        if (this->opts->program.weighted)
+            connect_boundary_weighted();
+        else
+            connect_boundary();
+    });
     return timer.total;
 }
 

@@ -28,20 +28,30 @@
 
 namespace lumo::zarn {
 
+// Length of one step over the height surface, dz the height difference.
+template <typename T>
+inline T axial_step_length(T dz) {
+    return std::sqrt(dz * dz + T(1));
+}
+template <typename T>
+inline T diagonal_step_length(T dz) {
+    return std::sqrt(dz * dz + T(2));
+}
+
 template <bool debug, typename T, typename Config>
 class graph : public node_grid<debug, T> {
 public:
     using node = node_type<debug, T>;
     using base_vertex = graph_vertex<debug, T>;
-    using vertex = typename Config::template vertex<debug, T>;
-    using edge = graph_edge<debug, T>;
-    using path = graph_path<debug, T>;
-    using cycle = graph_cycle<T>;
     using storage = graph_storage<debug, T, Config>;
+    using vertex = typename storage::vertex;
+    using edge = typename storage::edge;
+    using path = typename storage::path;
+    using cycle = typename storage::cycle;
     static constexpr bool with_paths = Config::with_paths;
 
     graph(node_array<debug, T>& grid, options<T>& o, storage& s)
-        : node_grid<debug, T>(this, &grid, &o), owner(this), timer(o.program.timing), store(&s) {}
+        : node_grid<debug, T>(this, &grid, &o), timer(o.program.timing), store(&s) {}
     graph(const graph&) = delete;
     graph& operator=(const graph&) = delete;
 
@@ -263,17 +273,14 @@ public:
         return sqrt2;
     }
     T weighted_axial_weight(const node* q) const {
-        const T dz = q->value - reference_height;
-        return std::sqrt(dz * dz + T(1));
+        return axial_step_length(q->value - reference_height);
     }
     T weighted_diagonal_weight(const node* q) const {
-        const T dz = q->value - reference_height;
-        return std::sqrt(dz * dz + T(2));
+        return diagonal_step_length(q->value - reference_height);
     }
 
     static T infinity() { return std::numeric_limits<T>::infinity(); }
 
-    graph* owner;
     stage_timer timer;
     storage* store;
     T reference_height = 0;  // height of the node whose edges are weighed

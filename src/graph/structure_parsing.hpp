@@ -14,29 +14,15 @@ namespace lumo::zarn {
 
 template <bool debug, typename T, typename Config>
 double graph<debug, T, Config>::parse_structure() {
-    if (timer.enabled) {
-        timer.lap_ms = timer.total;
-        timer.total = 0;
-    }
-    timer.restart();
+    timer.restart_total();
     if constexpr (with_paths) {
-        parse_cycles<false>();
-        timer.lap("Cycle parsing:");
-        timer.restart();
-        prune_paths();
-        timer.lap("Path pruning:");
-        timer.restart();
-        prune_edges();
-        timer.lap("Edge pruning:");
-        timer.restart();
-        parse_cycles<true>();
-        timer.lap("Cycle parsing:");
-        timer.restart();
-        build_cells();
-        timer.lap("Cell construction:");
+        timer.time("Cycle parsing:", [this] { parse_cycles<false>(); });
+        timer.time("Path pruning:", [this] { prune_paths(); });
+        timer.time("Edge pruning:", [this] { prune_edges(); });
+        timer.time("Cycle parsing:", [this] { parse_cycles<true>(); });
+        timer.time("Cell construction:", [this] { build_cells(); });
     } else {
-        parse_cycles<true>();
-        timer.lap("Cycle parsing:");
+        timer.time("Cycle parsing:", [this] { parse_cycles<true>(); });
     }
     if (timer.enabled) {
         if (this->opts->program.weighted && this->opts->program.statistics) print_statistics();

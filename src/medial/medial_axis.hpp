@@ -104,30 +104,18 @@ public:
 
     // The stage driver; returns the timed total in milliseconds.
     double run() {
-        timer.restart();
-        init();
-        timer.lap("Medial axis transform initialization:");
-        timer.restart();
-        create_front();
-        timer.lap("Creating medial axis front:");
-        timer.restart();
-        marker_type m;
-        m.front = &front;
-        compute_residue(m);
-        timer.lap("Medial axis residue computation:");
+        timer.time("Medial axis transform initialization:", [this] { init(); });
+        timer.time("Creating medial axis front:", [this] { create_front(); });
+        timer.time("Medial axis residue computation:", [this] {
+            marker_type m;
+            m.front = &front;
+            compute_residue(m);
+        });
         // The grey levels are the result: nothing is binarised or thinned.
         if (this->opts->medial.marker == std::uint32_t(marker_kind::grayscale)) return timer.total;
-        timer.restart();
-        binary_representation();
-        timer.lap("Medial axis binary representation:");
-        if (thinning) {
-            timer.restart();
-            thin();
-            timer.lap("Medial axis thinning:");
-        }
-        timer.restart();
-        reconstruct();
-        timer.lap("Medial axis reconstruction:");
+        timer.time("Medial axis binary representation:", [this] { binary_representation(); });
+        if (thinning) timer.time("Medial axis thinning:", [this] { thin(); });
+        timer.time("Medial axis reconstruction:", [this] { reconstruct(); });
         return timer.rule('-');
     }
 
@@ -334,17 +322,9 @@ public:
     // Mask, threshold, name and grassfire progress of a residue loop.
     void begin_residue() {
         state_mask = far | lumo::zarn::front | boundary_seed;
-        if (this->opts->commands.primal) {
-            threshold = scale;
-            this->name = "medial";
-        } else {
-            threshold = dual_scale;
-            this->name = "dual medial";
-        }
-        this->fire_step = this->opts->grassfire.medial_step;
-        this->next_fire_level = 0;
-        this->pass_count = 0;
-        this->row_bound = 0;
+        const bool primal = this->opts->commands.primal;
+        threshold = primal ? scale : dual_scale;
+        this->begin_fire(primal ? "medial" : "dual medial", this->opts->grassfire.medial_step);
     }
 
     // One pair: q must still be far, in the front or a boundary seed, and

@@ -117,18 +117,10 @@ void print_fire_line(const std::string& text, T level) {
     std::cout << text << " @" << std::fixed << std::setprecision(1) << level << std::endl;
 }
 
-// Snapshots of a stage open with a '=' rule with timing, a line end
-// without, and close with a '=' rule with timing.
-inline void open_fire_display(const stage_timer& timer) {
-    if (timer.enabled)
-        print_separator(timer.label_width, timer.value_width, '=');
-    else
-        std::cout << std::endl;
-}
-
-inline void close_fire_display(const stage_timer& timer) {
-    if (timer.enabled) print_separator(timer.label_width, timer.value_width, '=');
-}
+// Snapshots of a stage open as a driver closes (a '=' rule with timing, a
+// line end without) and close with a '=' rule with timing.
+inline void open_fire_display(const stage_timer& timer) { timer.close(); }
+inline void close_fire_display(const stage_timer& timer) { timer.rule('='); }
 
 template <bool debug, typename T>
 void node_grid<debug, T>::fire_at(T level) {

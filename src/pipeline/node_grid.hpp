@@ -4,7 +4,9 @@
 #ifndef ZARN_PIPELINE_NODE_GRID_HPP
 #define ZARN_PIPELINE_NODE_GRID_HPP
 
+#include <limits>
 #include <string>
+#include <utility>
 
 #include <lumo/details/array_2d/array_2d>
 
@@ -75,6 +77,16 @@ struct node_grid {
         half_size = (width < height ? width : height) / 2;
     }
 
+    // A stage's grassfire begins: its name in the snapshot lines, its step,
+    // and no snapshot or pass counted yet.
+    void begin_fire(std::string stage_name, T step) {
+        name = std::move(stage_name);
+        fire_step = step;
+        next_fire_level = 0;
+        pass_count = 0;
+        row_bound = 0;
+    }
+
     // Prints "<name> fire @<level>" and shows every node's state word;
     // defined with the grassfire display.
     void fire_snapshot(T level);
@@ -84,6 +96,33 @@ struct node_grid {
     // the snapshots catch up one call at a time.
     void fire_at(T level);
 };
+
+// Every node as the initial allocations leave it: its own index, an infinite
+// distance and 0 or null in every other field, so that no stage can read
+// garbage.
+template <bool debug, typename T>
+void clear_nodes(node_array<debug, T>& grid) {
+    const T infinity = std::numeric_limits<T>::infinity();
+    node_type<debug, T>* n = grid.raw();
+    for (size_t i = 0, count = grid.length(); i < count; ++i, ++n) {
+        n->index = i;
+        n->state = status();
+        n->kind = status();
+        n->kind_backup = status();
+        n->generator = nullptr;
+        n->value = 0;
+        n->vertex = nullptr;
+        n->distance = infinity;
+        n->marker = 0;
+        n->bucket = 0;
+        n->geodesic_distance = 0;
+        n->length_position = nullptr;
+        n->component = nullptr;
+        n->label = 0;
+        n->cover = 0;
+        n->residue = 0;
+    }
+}
 
 // Stores value into one word of every node of the frame of width k.
 template <bool debug, typename T>

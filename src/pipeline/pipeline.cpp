@@ -35,6 +35,9 @@ bool feature_images_wanted(const options<T>& o) {
     return o.program.view || o.features.feature_image;
 }
 
+// The lap of every copy of results out of the grid.
+constexpr const char* output_label = "Output image allocation, pad & copy:";
+
 }  // namespace
 
 template <bool debug, typename T>
@@ -52,14 +55,8 @@ double image_pipeline<debug, T>::run(image_set<T>& images) {
 
     if (check_degenerate(images)) return timer.total;
     timer.lap("Degenerate case check:");
-    timer.restart();
-
-    allocate_input(images.input);
-    timer.lap("Input image allocation, pad & copy:");
-    timer.restart();
-
-    initial_allocations();
-    timer.lap("Initial allocations:");
+    timer.time("Input image allocation, pad & copy:", [&] { allocate_input(images.input); });
+    timer.time("Initial allocations:", [this] { initial_allocations(); });
     timer.rule('-');
 
     const bool geodesic = opts_.program.weighted && opts_.distance.geodesic_length(nodes.size()) > 0;
@@ -68,24 +65,24 @@ double image_pipeline<debug, T>::run(image_set<T>& images) {
     else
         compute_plain();
 
-    timer.restart();
-    write_overlay(images.gradient);
-    write_outputs(images.distance, images.medial, images.residue);
-    timer.lap("Output image allocation, pad & copy:");
+    timer.time(output_label, [&] {
+        write_overlay(images.gradient);
+        write_outputs(images.distance, images.medial, images.residue);
+    });
 
     if (opts_.commands.partition_like()) {
         dual_transform();
         compute_partition(images.features);
-        timer.restart();
-        write_partition_outputs(images.features, images.labels, images.feature_cover);
-        timer.lap("Output image allocation, pad & copy:");
+        timer.time(output_label, [&] {
+            write_partition_outputs(images.features, images.labels, images.feature_cover);
+        });
     } else if (opts_.commands.dual_wanted()) {
         dual_transform();
         enter_dual_mode();
         compute_plain();
-        timer.restart();
-        write_outputs(images.dual_distance, images.dual_medial, images.dual_residue);
-        timer.lap("Output image allocation, pad & copy:");
+        timer.time(output_label, [&] {
+            write_outputs(images.dual_distance, images.dual_medial, images.dual_residue);
+        });
         leave_dual_mode();
     }
 
@@ -147,27 +144,7 @@ template <bool debug, typename T>
 void image_pipeline<debug, T>::initial_allocations() {
     nodes.resize(padded_input.size());
     base.set_grid(&nodes);
-    // Every field gets a defined value, so that no stage can read garbage.
-    const T infinity = std::numeric_limits<T>::infinity();
-    node* n = nodes.raw();
-    for (size_t i = 0, count = nodes.length(); i < count; ++i, ++n) {
-        n->index = i;
-        n->state = status();
-        n->kind = status();
-        n->kind_backup = status();
-        n->generator = nullptr;
-        n->value = 0;
-        n->vertex = nullptr;
-        n->distance = infinity;
-        n->marker = 0;
-        n->bucket = 0;
-        n->geodesic_distance = 0;
-        n->length_position = nullptr;
-        n->component = nullptr;
-        n->label = 0;
-        n->cover = 0;
-        n->residue = 0;
-    }
+    clear_nodes(nodes);
     medial_done = false;
     partition_done = false;
     path_graph_storage.allocation_factor = opts_.program.memory_factor;
@@ -288,12 +265,8 @@ template <bool debug, typename T>
 double image_pipeline<debug, T>::dual_transform() {
     if (timer.enabled) timer.report("Sub-total:", timer.total);
     timer.rule('=');
-    timer.restart();
-    apply_dual_boundary_condition();
-    timer.lap("Dual transform -- image boundary condition:");
-    timer.restart();
-    negate_height();
-    timer.lap("Dual transform -- height / distance negation:");
+    timer.time("Dual transform -- image boundary condition:", [this] { apply_dual_boundary_condition(); });
+    timer.time("Dual transform -- height / distance negation:", [this] { negate_height(); });
     return timer.rule('-');
 }
 

@@ -15,6 +15,7 @@
 
 #include "app/application.hpp"
 #include "app/features.hpp"
+#include "app/test_support.hpp"
 
 namespace {
 
@@ -22,6 +23,8 @@ namespace fs = std::filesystem;
 using lumo::zarn::application;
 using lumo::zarn::feature_set;
 using lumo::zarn::feature_type;
+using zarn_test::read_file;
+using zarn_test::temp_folder;
 
 feature_type<double> feature(double x, double y, double a, double b, double c) {
     feature_type<double> f{};
@@ -43,21 +46,6 @@ feature_set<double> two_features() {
     s.records[2] = feature(99, 99, 9, 0, 9);
     s.count = 2;
     return s;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-// A fresh folder for one test.
-std::string temp_folder(const std::string& name) {
-    const fs::path p = fs::temp_directory_path() / ("zarn_feat_" + name + "_" + std::to_string(getpid()));
-    fs::remove_all(p);
-    fs::create_directories(p);
-    return p.string() + "/";
 }
 
 // An application set up to write the features of in_name in folder.
@@ -140,21 +128,21 @@ TEST(Features, GeometryMatchesAxesWriterAndNeverNaN) {
 
 TEST(Features, CommandQuotesEveryPath) {
     using lumo::zarn::shell_quote;
-    EXPECT_EQ(lumo::zarn::quiet_suffix(), " > /dev/null 2>&1");
     EXPECT_EQ(shell_quote("a b"), "'a b'");
     EXPECT_EQ(shell_quote("it's"), "'it'\\''s'");
-    EXPECT_EQ(lumo::zarn::descriptor_command("./in put.png", "o/x_feat.txt", "o/x_desc.txt"),
-              "qev -i './in put.png' -sift -p1 'o/x_feat.txt' -o1 'o/x_desc.txt' > /dev/null 2>&1");
+    EXPECT_EQ(lumo::zarn::descriptor_invocation("./in put.png", "o/x_feat.txt", "o/x_desc.txt"),
+              "qev -i './in put.png' -sift -p1 'o/x_feat.txt' -o1 'o/x_desc.txt'");
     // The shell sees the exact name, spaces, quotes and $ included.
-    const std::string folder = temp_folder("quote");
+    const temp_folder t;
+    const std::string folder = t.path() + "/";
     const std::string weird = folder + "a b 'c' \"d\" $HOME;e.txt";
     std::ofstream(weird) << "x";
     EXPECT_EQ(std::system(("test -f " + shell_quote(weird)).c_str()), 0);
-    fs::remove_all(folder);
 }
 
 TEST(Features, SaveFeaturesWritesChosenFormat) {
-    const std::string folder = temp_folder("save");
+    const temp_folder t;
+    const std::string folder = t.path() + "/";
     application app;
     prepare(app, folder, "sub/cat.png");
     app.opts.features.format = 1;
@@ -163,11 +151,11 @@ TEST(Features, SaveFeaturesWritesChosenFormat) {
     app.opts.features.format = 0;
     app.save_features();  // truncates
     EXPECT_EQ(read_file(folder + "sub/cat_feat.txt"), "12.5 1e+06 2 1 0\n0.333333 7 2 1 -1.5708\n");
-    fs::remove_all(folder);
 }
 
 TEST(FeaturesDeathTest, UnwritableFeatureFile) {
-    const std::string folder = temp_folder("unwritable");
+    const temp_folder t;
+    const std::string folder = t.path() + "/";
     application app;
     prepare(app, folder, "cat.png");
     fs::create_directory(folder + "cat_feat.txt");  // cannot be opened as a file
@@ -178,7 +166,6 @@ TEST(FeaturesDeathTest, UnwritableFeatureFile) {
     fs::create_symlink("/dev/full", folder + "cat_feat.txt");
     EXPECT_EXIT((dup2(2, 1), app.save_features()), testing::ExitedWithCode(1),
                 "^Cannot open output file " + folder + "cat_feat.txt !\n$");
-    fs::remove_all(folder);
 }
 
 #ifdef ZARN_QEV_BINARY
@@ -198,7 +185,8 @@ TEST(Features, DescriptorsThroughQevWithAwkwardName) {
     const std::string qev = ZARN_QEV_BINARY;
     if (qev.empty()) GTEST_SKIP() << "no qev target";
     const qev_on_path path(fs::path(qev).parent_path().string());
-    const std::string folder = temp_folder("de") + "my dir/";
+    const temp_folder t;
+    const std::string folder = t / "my dir/";
     fs::create_directories(folder);
     const std::string name = "it's a cat.png";
     write_test_image(folder + name);
@@ -235,12 +223,12 @@ TEST(Features, DescriptorsThroughQevWithAwkwardName) {
     EXPECT_EQ(timed.rfind("\n[ Descriptor extraction: ", 0), 0u) << timed;
     EXPECT_EQ(timed.substr(timed.size() - 7), " ms ]\n\n");
     EXPECT_EQ(read_file(folder + "it's a cat_feat.txt").substr(0, 4), "0\n2\n");
-    fs::remove_all(fs::path(folder).parent_path().parent_path());
 }
 #endif
 
 TEST(FeaturesDeathTest, NoQevToRun) {
-    const std::string folder = temp_folder("noqev");
+    const temp_folder t;
+    const std::string folder = t.path() + "/";
     application app;
     prepare(app, folder, "cat.png");
     app.opts.commands.descriptors = true;
@@ -251,5 +239,4 @@ TEST(FeaturesDeathTest, NoQevToRun) {
                 "^\nCannot run the descriptor extraction executable qev/qev.exe !\n$");
     setenv("PATH", old.c_str(), 1);
     EXPECT_TRUE(fs::exists(folder + "cat_feat.txt"));  // left in place
-    fs::remove_all(folder);
 }

@@ -9,25 +9,15 @@
 
 #include "app/options.hpp"
 #include "app/render.hpp"
+#include "support/image_support.hpp"
 
 namespace {
 
 using byte = unsigned char;
+using image_test::bytes;
+using image_test::expect_pixel;
 using lumo::zarn::image_set;
 using lumo::zarn::options;
-
-lumo::array_2d<byte> bytes(size_t w, size_t h, std::vector<int> v) {
-    lumo::array_2d<byte> a(w, h);
-    for (size_t i = 0; i < v.size(); ++i) a[i] = static_cast<byte>(v[i]);
-    return a;
-}
-
-void expect_pixel(const lumo::image<byte>& im, size_t i, int c0, int c1, int c2) {
-    const size_t n = im.size(0) * im.size(1);
-    EXPECT_EQ(im[i], c0) << "pixel " << i;
-    EXPECT_EQ(im[i + n], c1) << "pixel " << i;
-    EXPECT_EQ(im[i + 2 * n], c2) << "pixel " << i;
-}
 
 // Entry k is (k, 255 - k, 7): the bytes tell which entry was taken.
 lumo::palette index_palette() {

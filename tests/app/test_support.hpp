@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -67,6 +68,14 @@ inline run_result run(const std::string& command) {
 }
 
 inline std::string quote(const std::string& s) { return "'" + s + "'"; }
+
+// The whole file; empty when it cannot be read.
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 // argv of the parser: the program name, then the arguments.
 class argv_list {

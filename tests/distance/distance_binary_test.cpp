@@ -115,10 +115,7 @@ TEST(DistanceBinaryPropagation, SingleSeedCeiling) {
     grid_setup s(5, 5, false);
     s.input[12] = 255;
     auto t = s.make();
-    t->init_factory();
-    t->copy_input();
-    t->create_front();
-    t->propagate_binary();
+    binary_from_input(*t);
     EXPECT_DOUBLE_EQ(s.opts.distance.ceiling, 2.0 + std::sqrt(2.0));
     EXPECT_EQ(s.at(1, 2).entry_position->squared_length, 1);
     EXPECT_EQ(s.at(1, 2).entry_position->parity, 1);
@@ -131,10 +128,7 @@ TEST(DistanceBinaryPropagation, NoSeedGivesCeilingTwo) {
     grid_setup s(6, 6, false);
     s.opts.distance.ceiling = 50;
     auto t = s.make();
-    t->init_factory();
-    t->copy_input();
-    t->create_front();
-    t->propagate_binary();
+    binary_from_input(*t);
     EXPECT_EQ(s.opts.distance.ceiling, 2.0);
     t->reconstruct_distance();
     t->reconstruct_generators();

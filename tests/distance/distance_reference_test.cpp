@@ -223,10 +223,7 @@ TEST(DistanceReference, BinaryTiesFollowVisitOrder) {
         for (size_t i = 0; i < s.input.length(); ++i) s.input[i] = unit(rng) < density ? 255 : 0;
         s.input[w * (h / 2) + w / 2] = 255;
         auto t = s.make();
-        t->init_factory();
-        t->copy_input();
-        t->create_front();
-        t->propagate_binary();
+        binary_from_input(*t);
         t->reconstruct_distance();
         t->reconstruct_generators();
         expect_every_node(s, *t, binary_reference(s.input), false);

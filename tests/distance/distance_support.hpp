@@ -4,35 +4,26 @@
 #define ZARN_TESTS_DISTANCE_SUPPORT_HPP
 
 #include <cmath>
-#include <limits>
 #include <memory>
 
 #include "distance/distance_transform.hpp"
+#include "support/grid_support.hpp"
 
 namespace dist_test {
 
+using grid_test::inf;
 using lumo::zarn::node_array;
 using lumo::zarn::node_type;
 using node = node_type<false, double>;
 using transform = lumo::zarn::distance_transform<false, double>;
-constexpr double inf = std::numeric_limits<double>::infinity();
 
-struct grid_setup {
-    lumo::zarn::options<double> opts;
-    node_array<false, double> nodes;
+// Every node at an infinite distance with value 0, the input all 0.
+struct grid_setup : grid_test::node_grid_base<> {
     lumo::array_2d<unsigned char> input;
     lumo::array_2d<unsigned char> gradient;
 
-    grid_setup(size_t w, size_t h, bool weighted) {
+    grid_setup(size_t w, size_t h, bool weighted) : node_grid_base(w, h) {
         opts.program.weighted = weighted;
-        nodes.resize(w, h);
-        for (size_t i = 0; i < nodes.length(); ++i) {
-            node& n = nodes[i];
-            n = node{};
-            n.index = i;
-            n.distance = inf;
-            n.value = 0;
-        }
         input.resize(w, h, static_cast<unsigned char>(0));
     }
 
@@ -48,6 +39,15 @@ inline void weighted_from_heights(transform& t) {
     t.init_factory();
     t.create_front();
     t.propagate_weighted();
+}
+
+// Runs the binary stages up to the propagation: tables, input, front,
+// propagation.
+inline void binary_from_input(transform& t) {
+    t.init_factory();
+    t.copy_input();
+    t.create_front();
+    t.propagate_binary();
 }
 
 }  // namespace dist_test

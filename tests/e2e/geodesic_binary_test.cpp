@@ -6,49 +6,22 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
-#include <fstream>
 #include <regex>
-#include <sstream>
 
-#include "app/test_support.hpp"
+#include "e2e/e2e_support.hpp"
 
+using zarn_test::binary_run;
+using zarn_test::checkerboard;
+using zarn_test::copy_data;
+using zarn_test::index_of;
 using zarn_test::lines_of;
-using zarn_test::quote;
-using zarn_test::run;
+using zarn_test::read_file;
+using zarn_test::run_zarn;
 using zarn_test::temp_folder;
 
 namespace {
 
-const std::string binary = ZARN_BINARY;
-const std::string data = ZARN_DATA_DIR;
 const std::string dashes(70, '-');
-
-struct outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Runs zarn in the folder; standard error kept apart.
-outcome zarn(const temp_folder& t, const std::string& args) {
-    outcome o;
-    const auto r =
-        run("cd " + quote(t.path()) + " && " + quote(binary) + " " + args + " 2> err.txt");
-    o.status = r.status;
-    o.out = r.out;
-    o.err = slurp(t / "err.txt");
-    return o;
-}
-
-void copy_data(const std::string& name, const temp_folder& t, const std::string& to) {
-    ASSERT_EQ(run("cp " + quote(data + "/" + name) + " " + quote(t / to)).status, 0);
-}
 
 // A timing line: the label in 55 columns, milliseconds in 12, " ms".
 bool is_lap(const std::string& line, const std::string& label) {
@@ -56,12 +29,6 @@ bool is_lap(const std::string& line, const std::string& label) {
     static const std::regex tail(" *[0-9]+\\.[0-9]{2} ms");
     return std::regex_match(line.substr(55), tail) &&
            line.find_first_not_of(' ', label.size()) >= 55;
-}
-
-size_t index_of(const std::vector<std::string>& lines, const std::string& label, size_t from = 0) {
-    for (size_t i = from; i < lines.size(); ++i)
-        if (lines[i].compare(0, label.size(), label) == 0) return i;
-    return lines.size();
 }
 
 size_t count_of(const std::vector<std::string>& lines, const std::string& label) {
@@ -88,22 +55,14 @@ cv::Mat noise(int rows, int cols, unsigned seed) {
     return m;
 }
 
-cv::Mat checkerboard(int rows, int cols, int square) {
-    cv::Mat m(rows, cols, CV_8UC1);
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c)
-            m.at<unsigned char>(r, c) = (r / square + c / square) % 2 ? 255 : 0;
-    return m;
-}
-
 }  // namespace
 
 // After boundary parsing: an opening rule, the eight geodesic laps, a rule,
 // then structure parsing with pruning and cells, and its rule.
 TEST(GeodesicBinary, TimingGroupOfTheGeodesicSequence) {
     temp_folder t;
-    copy_data("coins.png", t, "a.png");
-    const outcome o = zarn(t, "-m -t a.png");
+    copy_data("coins.png", t / "a.png");
+    const binary_run o = run_zarn(t, "-m -t a.png");
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.err, "");
     const std::vector<std::string> lines = lines_of(o.out);
@@ -122,8 +81,8 @@ TEST(GeodesicBinary, TimingGroupOfTheGeodesicSequence) {
 // removes.
 TEST(GeodesicBinary, StatisticsBeforeAndAfterTheStage) {
     temp_folder t;
-    copy_data("camera.png", t, "a.png");
-    const outcome o = zarn(t, "-m -t -vs a.png");
+    copy_data("camera.png", t / "a.png");
+    const binary_run o = run_zarn(t, "-m -t -vs a.png");
     ASSERT_EQ(o.status, 0) << o.err;
     const std::vector<std::string> lines = lines_of(o.out);
     const size_t i = index_of(lines, "Vertex data storage:");
@@ -162,13 +121,13 @@ TEST(GeodesicBinary, StatisticsBeforeAndAfterTheStage) {
 // step, the plain sequence runs: one cycle parsing and no geodesic line.
 TEST(GeodesicBinary, PlainSequenceWithoutALengthLimit) {
     temp_folder t;
-    copy_data("coins.png", t, "a.png");
+    copy_data("coins.png", t / "a.png");
     ASSERT_TRUE(cv::imwrite(t / "tiny.png", noise(5, 5, 3)));  // padded 9 x 9: 0.9 rounds to 0
     ASSERT_TRUE(cv::imwrite(t / "mask.png", checkerboard(40, 40, 8)));
     for (const std::string args : {"-m -t -la 0 a.png", "-m -t -lf 0 a.png", "-m -t -b mask.png",
                                    "-m -t tiny.png", "-u -t -vs -la 0 a.png"}) {
         SCOPED_TRACE(args);
-        const outcome o = zarn(t, args);
+        const binary_run o = run_zarn(t, args);
         EXPECT_EQ(o.status, 0);
         EXPECT_EQ(o.err, "");
         const std::vector<std::string> lines = lines_of(o.out);
@@ -180,7 +139,7 @@ TEST(GeodesicBinary, PlainSequenceWithoutALengthLimit) {
     }
     // One step fits a 6 x 6 image (padded 10 x 10).
     ASSERT_TRUE(cv::imwrite(t / "six.png", noise(6, 6, 4)));
-    const outcome o = zarn(t, "-m -t six.png");
+    const binary_run o = run_zarn(t, "-m -t six.png");
     EXPECT_EQ(count_of(lines_of(o.out), "Front creation:"), 1u);
 }
 
@@ -188,23 +147,23 @@ TEST(GeodesicBinary, PlainSequenceWithoutALengthLimit) {
 // not on the allocation factor.
 TEST(GeodesicBinary, OutputsAreRepeatableAndIndependentOfTheAllocationFactor) {
     temp_folder t;
-    copy_data("camera.png", t, "photo.png");
+    copy_data("camera.png", t / "photo.png");
     ASSERT_TRUE(cv::imwrite(t / "noise.png", noise(80, 70, 9)));
     for (const std::string name : {"photo", "noise"}) {
         SCOPED_TRACE(name);
         const std::string file = name + ".png";
         for (const std::string command : {"-m", "-u"}) {
             const std::string suffix = command == "-m" ? "_med.png" : "_uboth.png";
-            ASSERT_EQ(zarn(t, command + " " + file).status, 0);
-            const std::string first = slurp(t / (name + suffix));
+            ASSERT_EQ(run_zarn(t, command + " " + file).status, 0);
+            const std::string first = read_file(t / (name + suffix));
             ASSERT_FALSE(first.empty());
-            ASSERT_EQ(zarn(t, command + " " + file).status, 0);
-            EXPECT_EQ(slurp(t / (name + suffix)), first) << command << " run twice";
+            ASSERT_EQ(run_zarn(t, command + " " + file).status, 0);
+            EXPECT_EQ(read_file(t / (name + suffix)), first) << command << " run twice";
         }
-        ASSERT_EQ(zarn(t, "-m -ma 1 " + file).status, 0);
-        const std::string one = slurp(t / (name + "_med.png"));
-        ASSERT_EQ(zarn(t, "-m -ma 10 " + file).status, 0);
-        EXPECT_EQ(slurp(t / (name + "_med.png")), one) << "-ma 1 vs -ma 10";
+        ASSERT_EQ(run_zarn(t, "-m -ma 1 " + file).status, 0);
+        const std::string one = read_file(t / (name + "_med.png"));
+        ASSERT_EQ(run_zarn(t, "-m -ma 10 " + file).status, 0);
+        EXPECT_EQ(read_file(t / (name + "_med.png")), one) << "-ma 1 vs -ma 10";
     }
 }
 
@@ -224,10 +183,10 @@ TEST(GeodesicBinary, OddInputsFinishCleanly) {
         for (const std::string args :
              {"-m", "-m -la 1000 -lf 1", "-u -la 1000 -lf 1 -t -vs", "-m -db -la 1000 -lf 1"}) {
             SCOPED_TRACE(args + " " + file);
-            const outcome o = zarn(t, args + " " + file);
+            const binary_run o = run_zarn(t, args + " " + file);
             EXPECT_EQ(o.status, 0);
             EXPECT_EQ(o.err, "");
-            EXPECT_FALSE(slurp(t / (file.substr(0, file.size() - 4) +
+            EXPECT_FALSE(read_file(t / (file.substr(0, file.size() - 4) +
                                     (args[1] == 'u' ? "_uboth.png" : "_med.png")))
                              .empty());
         }

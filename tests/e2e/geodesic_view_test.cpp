@@ -22,9 +22,6 @@ namespace {
 
 const std::string binary = ZARN_BINARY;
 
-#define REQUIRE_DISPLAY() \
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no DISPLAY"
-
 // Soft ridges and valleys: fronts of a few boundary nodes run long.
 void write_waves(const temp_folder& t, const std::string& name) {
     cv::Mat img(36, 40, CV_8UC1);

@@ -5,42 +5,21 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include <fstream>
 #include <random>
 #include <regex>
-#include <sstream>
 
-#include "app/test_support.hpp"
+#include "e2e/e2e_support.hpp"
 
 namespace {
 
+using zarn_test::binary_run;
+using zarn_test::copy_data;
+using zarn_test::index_of;
 using zarn_test::lines_of;
-using zarn_test::quote;
+using zarn_test::run_zarn;
 using zarn_test::temp_folder;
 
 const std::string ms = zarn_test::ms_pattern;
-
-struct outcome {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
-
-// Runs zarn in the folder; standard error is kept too.
-outcome run_in(const temp_folder& t, const std::string& args) {
-    const std::string err = t / "stderr.txt";
-    const zarn_test::run_result r = zarn_test::run("cd " + quote(t.path()) + " && (" +
-                                                   quote(ZARN_BINARY) + " " + args + " 2>" +
-                                                   quote(err) + ")");
-    std::ifstream in(err);
-    std::stringstream text;
-    text << in.rdbuf();
-    return {r.out, text.str(), r.status};
-}
-
-void copy_data(const std::string& name, const std::string& to) {
-    cv::imwrite(to, cv::imread(std::string(ZARN_DATA_DIR) + "/" + name, cv::IMREAD_UNCHANGED));
-}
 
 void write_noise(const std::string& path, int rows, int cols, unsigned seed) {
     cv::Mat m(rows, cols, CV_8U);
@@ -48,20 +27,6 @@ void write_noise(const std::string& path, int rows, int cols, unsigned seed) {
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c) m.at<unsigned char>(r, c) = rng() % 256;
     cv::imwrite(path, m);
-}
-
-void write_checkerboard(const std::string& path, int size) {
-    cv::Mat m(size, size, CV_8U);
-    for (int r = 0; r < size; ++r)
-        for (int c = 0; c < size; ++c) m.at<unsigned char>(r, c) = (r + c) % 2 ? 255 : 0;
-    cv::imwrite(path, m);
-}
-
-// Index of the first line that starts with the text, or the line count.
-size_t find_line(const std::vector<std::string>& lines, const std::string& start) {
-    size_t i = 0;
-    while (i < lines.size() && lines[i].rfind(start, 0) != 0) ++i;
-    return i;
 }
 
 bool timing_line(const std::string& line, const std::string& label) {
@@ -73,7 +38,7 @@ struct graph_counts {
 };
 
 bool parse_counts(const std::vector<std::string>& lines, graph_counts& c) {
-    const size_t i = find_line(lines, "-> Final vertices");
+    const size_t i = index_of(lines, "-> Final vertices");
     if (i + 1 >= lines.size()) return false;
     std::smatch m;
     if (!std::regex_match(lines[i], m,
@@ -93,10 +58,10 @@ bool parse_counts(const std::vector<std::string>& lines, graph_counts& c) {
 TEST(ZarnGraph, BoundaryAndStructureLinesFollowTheDistanceGroup) {
     temp_folder t;
     copy_data("horse_mask.png", t / "a.png");
-    const outcome r = run_in(t, "-m -b -t a.png");
+    const binary_run r = run_zarn(t, "-m -b -t a.png");
     EXPECT_EQ(r.status, 0);
     const auto lines = lines_of(r.out);
-    const size_t g = find_line(lines, "Reconstruction of generators:");
+    const size_t g = index_of(lines, "Reconstruction of generators:");
     ASSERT_LT(g + 6, lines.size()) << r.out;
     const std::string rule(70, '-');
     EXPECT_EQ(lines[g + 1], rule);
@@ -106,7 +71,7 @@ TEST(ZarnGraph, BoundaryAndStructureLinesFollowTheDistanceGroup) {
     EXPECT_TRUE(timing_line(lines[g + 5], "Cycle parsing:")) << lines[g + 5];
     EXPECT_EQ(lines[g + 6], rule);
 
-    const outcome d = run_in(t, "-d -t a.png");
+    const binary_run d = run_zarn(t, "-d -t a.png");
     EXPECT_EQ(d.status, 0);
     for (const char* label : {"Boundary", "Cycle parsing:", "-> Final"})
         EXPECT_EQ(d.out.find(label), std::string::npos) << label;
@@ -115,12 +80,12 @@ TEST(ZarnGraph, BoundaryAndStructureLinesFollowTheDistanceGroup) {
 TEST(ZarnGraph, StatisticsLinesOnlyInWeightedModeWithTimingAndStatistics) {
     temp_folder t;
     copy_data("coins.png", t / "photo.png");
-    const outcome r = run_in(t, "-m -t -vs -la 0 photo.png");
+    const binary_run r = run_zarn(t, "-m -t -vs -la 0 photo.png");
     EXPECT_EQ(r.status, 0);
     const auto lines = lines_of(r.out);
     graph_counts c;
     ASSERT_TRUE(parse_counts(lines, c)) << r.out;
-    const size_t i = find_line(lines, "-> Final vertices");
+    const size_t i = index_of(lines, "-> Final vertices");
     EXPECT_TRUE(timing_line(lines[i - 1], "Cycle parsing:"));
     EXPECT_EQ(lines[i + 2], std::string(70, '-'));
     EXPECT_EQ(c.paths, 0u);
@@ -132,7 +97,7 @@ TEST(ZarnGraph, StatisticsLinesOnlyInWeightedModeWithTimingAndStatistics) {
 
     for (const char* args : {"-m -b -t -vs -la 0 photo.png", "-m -t -la 0 photo.png",
                              "-m -vs -la 0 photo.png"}) {
-        const outcome o = run_in(t, args);
+        const binary_run o = run_zarn(t, args);
         EXPECT_EQ(o.status, 0) << args;
         EXPECT_EQ(o.out.find("-> Final"), std::string::npos) << args;
     }
@@ -145,8 +110,8 @@ TEST(ZarnGraph, TheAllocationFactorChangesNoCount) {
     for (const char* file : {"photo.png", "noise.png"}) {
         const std::string args = std::string("-m -t -vs -la 0 ") + file;
         graph_counts one, ten;
-        ASSERT_TRUE(parse_counts(lines_of(run_in(t, args + " -ma 1").out), one)) << file;
-        ASSERT_TRUE(parse_counts(lines_of(run_in(t, args + " -ma 10").out), ten)) << file;
+        ASSERT_TRUE(parse_counts(lines_of(run_zarn(t, args + " -ma 1").out), one)) << file;
+        ASSERT_TRUE(parse_counts(lines_of(run_zarn(t, args + " -ma 10").out), ten)) << file;
         EXPECT_EQ(one.vertices, ten.vertices) << file;
         EXPECT_EQ(one.edges, ten.edges) << file;
         EXPECT_EQ(one.components, ten.components) << file;
@@ -160,7 +125,7 @@ TEST(ZarnGraph, DebugBuildSaysNothingOnOrdinaryInput) {
     copy_data("coins.png", t / "photo.png");
     for (const char* args : {"-m -b -db -t mask.png", "-m -db -t -la 0 photo.png",
                              "-u -db -t -la 0 photo.png"}) {
-        const outcome r = run_in(t, args);
+        const binary_run r = run_zarn(t, args);
         EXPECT_EQ(r.status, 0) << args;
         EXPECT_EQ(r.out.find("OOPS"), std::string::npos) << args;
         EXPECT_NE(r.out.find("Cycle parsing:"), std::string::npos) << args;
@@ -173,11 +138,11 @@ TEST(ZarnGraph, OddInputsPassCleanly) {
     write_noise(t / "n6.png", 6, 6, 2);
     write_noise(t / "n9.png", 9, 9, 3);
     write_noise(t / "noise.png", 64, 48, 4);
-    write_checkerboard(t / "board.png", 16);
+    cv::imwrite(t / "board.png", zarn_test::checkerboard(16, 16, 1));
     for (const char* mode : {"-m", "-m -b", "-u", "-m -la 1000 -lf 1"})
         for (const char* file : {"n5.png", "n6.png", "n9.png", "noise.png", "board.png"}) {
             const std::string args = std::string(mode) + " -t -vs " + file;
-            const outcome r = run_in(t, args);
+            const binary_run r = run_zarn(t, args);
             EXPECT_EQ(r.status, 0) << args;
             EXPECT_EQ(r.err, "") << args;
         }

@@ -15,26 +15,22 @@
 #include <utility>
 #include <vector>
 
-#include "app/test_support.hpp"
+#include "e2e/e2e_support.hpp"
 
+using zarn_test::binary_run;
+using zarn_test::copy_data;
 using zarn_test::lines_of;
-using zarn_test::quote;
-using zarn_test::run;
-using zarn_test::run_result;
+using zarn_test::read_picture;
+using zarn_test::run_zarn;
 using zarn_test::temp_folder;
 
 namespace {
 
-const std::string binary = ZARN_BINARY;
 const std::string data = ZARN_DATA_DIR;
 const std::string& ms = zarn_test::ms_pattern;
 
 using pixel = std::pair<int, int>;  // (image row, image column)
 using pixel_set = std::set<pixel>;
-
-run_result zarn(const temp_folder& t, const std::string& args) {
-    return run("cd " + quote(t.path()) + " && " + quote(binary) + " " + args);
-}
 
 // A white image with the given pixels black: the shape of binary mode.
 cv::Mat shape_mask(int rows, int columns, const std::function<bool(int, int)>& inside) {
@@ -44,8 +40,6 @@ cv::Mat shape_mask(int rows, int columns, const std::function<bool(int, int)>& i
             if (inside(r, c)) m.at<unsigned char>(r, c) = 0;
     return m;
 }
-
-cv::Mat read_picture(const std::string& path) { return cv::imread(path, cv::IMREAD_UNCHANGED); }
 
 // Pixels of the given colour (B, G, R as the file stores them).
 pixel_set pixels_of(const cv::Mat& picture, cv::Vec3b colour) {
@@ -61,7 +55,7 @@ const cv::Vec3b primal_colour(0, 0, 255), dual_colour(0, 255, 0), black(0, 0, 0)
 // Runs "-m -b <extra> m.png" on the mask and returns the medial pixels.
 pixel_set medial_of(const temp_folder& t, const cv::Mat& mask, const std::string& extra = "") {
     EXPECT_TRUE(cv::imwrite(t / "m.png", mask));
-    const run_result r = zarn(t, "-m -b " + extra + " m.png");
+    const binary_run r = run_zarn(t, "-m -b " + extra + " m.png");
     EXPECT_EQ(r.status, 0) << r.out;
     const cv::Mat picture = read_picture(t / "m_med.png");
     EXPECT_EQ(picture.rows, mask.rows);
@@ -212,7 +206,7 @@ TEST(MedialE2e, TinyImages) {
                 SCOPED_TRACE(std::string(mode) + " " + extra + " " + std::to_string(mask.rows) + "x" +
                              std::to_string(mask.cols));
                 ASSERT_TRUE(cv::imwrite(t / "m.png", mask));
-                const run_result r = zarn(t, std::string("-m ") + mode + " " + extra + " m.png");
+                const binary_run r = run_zarn(t, std::string("-m ") + mode + " " + extra + " m.png");
                 EXPECT_EQ(r.status, 0) << r.out;
                 const cv::Mat picture = read_picture(t / "m_med.png");
                 EXPECT_EQ(picture.rows, mask.rows);
@@ -264,7 +258,7 @@ TEST(MedialE2e, GrayscaleMarkerGivesLevelsAndThreeTimingLines) {
     temp_folder t;
     const cv::Mat mask = shape_mask(30, 44, [](int r, int c) { return r >= 3 && r <= 25 && c >= 3 && c <= 39; });
     ASSERT_TRUE(cv::imwrite(t / "m.png", mask));
-    const run_result r = zarn(t, "-m -b -mg -mt -t m.png");
+    const binary_run r = run_zarn(t, "-m -b -mg -mt -t m.png");
     EXPECT_EQ(r.status, 0);
     const std::vector<std::string> lines = lines_of(r.out);
     size_t residue = 0;
@@ -333,7 +327,7 @@ TEST(MedialE2e, TimingGroupsInOrder) {
                                                       "Distance front creation:", "Distance propagation:",
                                                       "Distance transform reconstruction:",
                                                       "Reconstruction of generators:", dashes};
-    const run_result b = zarn(t, "-m -b -t m.png");
+    const binary_run b = run_zarn(t, "-m -b -t m.png");
     EXPECT_EQ(labels_of(b.out), concat({head, binary_distance, graph_group, medial_group,
                                         {"Output image allocation, pad & copy:", "Total:", equals}}));
 
@@ -342,12 +336,12 @@ TEST(MedialE2e, TimingGroupsInOrder) {
                                                  "Medial axis residue computation:",
                                                  "Medial axis binary representation:",
                                                  "Medial axis thinning:", "Medial axis reconstruction:", dashes};
-    const run_result th = zarn(t, "-m -b -mt -t m.png");
+    const binary_run th = run_zarn(t, "-m -b -mt -t m.png");
     EXPECT_EQ(labels_of(th.out), concat({head, binary_distance, graph_group, thin_group,
                                          {"Output image allocation, pad & copy:", "Total:", equals}}));
 
     // Weighted, the component sequence (-la 0), both axes.
-    const run_result u = zarn(t, "-u -t -la 0 m.png");
+    const binary_run u = run_zarn(t, "-u -t -la 0 m.png");
     const std::vector<std::string> weighted_distance = {"Distance factory initialization:",
                                                         "Height function computation:",
                                                         "Distance front creation:", "Distance propagation:", dashes};
@@ -364,22 +358,22 @@ TEST(MedialE2e, TimingGroupsInOrder) {
 
 TEST(MedialE2e, WeightedPhotographAndItsDualAxis) {
     temp_folder t;
-    ASSERT_EQ(std::system(("cp " + quote(data + "/coins.png") + " " + quote(t / "c.png")).c_str()), 0);
-    ASSERT_EQ(zarn(t, "-m c.png").status, 0);
+    copy_data("coins.png", t / "c.png");
+    ASSERT_EQ(run_zarn(t, "-m c.png").status, 0);
     const cv::Mat first = read_picture(t / "c_med.png");
-    ASSERT_EQ(zarn(t, "-m c.png").status, 0);
+    ASSERT_EQ(run_zarn(t, "-m c.png").status, 0);
     const cv::Mat second = read_picture(t / "c_med.png");
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(cv::norm(first, second, cv::NORM_INF), 0.0);  // two runs, the same bytes
     // The distance scale compares with the origin's own distance: 0.5
     // skips nothing.
-    ASSERT_EQ(zarn(t, "-m -sd 0.5 c.png sd/").status, 0);
+    ASSERT_EQ(run_zarn(t, "-m -sd 0.5 c.png sd/").status, 0);
     EXPECT_EQ(cv::norm(first, read_picture(t / "sd/c_med.png"), cv::NORM_INF), 0.0);
     const pixel_set ridges = pixels_of(first, primal_colour);
     EXPECT_GT(ridges.size(), 1000u);
     EXPECT_EQ(ridges.size() + pixels_of(first, black).size(), size_t(first.rows) * first.cols);
 
-    ASSERT_EQ(zarn(t, "-u -um c.png").status, 0);
+    ASSERT_EQ(run_zarn(t, "-u -um c.png").status, 0);
     const cv::Mat both = read_picture(t / "c_uboth.png");
     const cv::Mat dual = read_picture(t / "c_umed.png");
     const pixel_set dual_axis = pixels_of(dual, dual_colour);
@@ -396,9 +390,9 @@ TEST(MedialE2e, WeightedPhotographAndItsDualAxis) {
 // frame: without a primal axis (a scale nothing passes) it changes.
 TEST(MedialE2e, DualDistanceIsSeededFromThePrimalAxis) {
     temp_folder t;
-    ASSERT_EQ(std::system(("cp " + quote(data + "/coins.png") + " " + quote(t / "c.png")).c_str()), 0);
-    ASSERT_EQ(zarn(t, "-ud c.png c_axis/").status, 0);
-    ASSERT_EQ(zarn(t, "-ud -s 1e9 c.png c_frame/").status, 0);
+    copy_data("coins.png", t / "c.png");
+    ASSERT_EQ(run_zarn(t, "-ud c.png c_axis/").status, 0);
+    ASSERT_EQ(run_zarn(t, "-ud -s 1e9 c.png c_frame/").status, 0);
     const cv::Mat axis = read_picture(t / "c_axis/c_udist.png"), frame = read_picture(t / "c_frame/c_udist.png");
     ASSERT_FALSE(axis.empty());
     ASSERT_EQ(axis.size(), frame.size());
@@ -410,11 +404,11 @@ TEST(MedialE2e, DebugBuildPrintsNoDiagnosticsOnCleanShapes) {
     const cv::Mat mask = shape_mask(30, 44, [](int r, int c) { return r >= 3 && r <= 25 && c >= 3 && c <= 39; });
     ASSERT_TRUE(cv::imwrite(t / "m.png", mask));
     for (const char* args : {"-m -b -db m.png", "-m -db m.png", "-u -b -db m.png"}) {
-        const run_result r = zarn(t, args);
+        const binary_run r = run_zarn(t, args);
         EXPECT_EQ(r.status, 0);
         EXPECT_TRUE(std::regex_match(r.out, std::regex("m\\.png: done in " + ms + "\n"))) << args << "\n" << r.out;
     }
-    ASSERT_EQ(zarn(t, "-m -b m.png m1/").status, 0);
-    ASSERT_EQ(zarn(t, "-m -b -db m.png m2/").status, 0);
+    ASSERT_EQ(run_zarn(t, "-m -b m.png m1/").status, 0);
+    ASSERT_EQ(run_zarn(t, "-m -b -db m.png m2/").status, 0);
     EXPECT_EQ(cv::norm(read_picture(t / "m1/m_med.png"), read_picture(t / "m2/m_med.png"), cv::NORM_INF), 0.0);
 }

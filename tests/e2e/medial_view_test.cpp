@@ -11,10 +11,11 @@
 
 #include "e2e/view_harness.hpp"
 
+using zarn_test::copy_data;
 using zarn_test::lines_of;
-using zarn_test::quote;
-using zarn_test::run;
 using zarn_test::run_in_view;
+using zarn_test::run_zarn;
+using zarn_test::same_picture;
 using zarn_test::temp_folder;
 using zarn_test::view_run;
 
@@ -23,13 +24,6 @@ namespace {
 const std::string binary = ZARN_BINARY;
 const std::string data = ZARN_DATA_DIR;
 const std::string& ms = zarn_test::ms_pattern;
-
-#define REQUIRE_DISPLAY() \
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no DISPLAY"
-
-void copy_data(const std::string& name, const std::string& to) {
-    ASSERT_EQ(run("cp " + quote(data + "/" + name) + " " + quote(to)).status, 0);
-}
 
 // The "<name> fire @<level>" lines from `first` on, up to the first other.
 std::vector<double> fire_levels(const std::vector<std::string>& lines, size_t first, const std::string& name,
@@ -41,11 +35,6 @@ std::vector<double> fire_levels(const std::vector<std::string>& lines, size_t fi
         levels.push_back(std::stod(m[1]));
     if (end) *end = i;
     return levels;
-}
-
-bool same_picture(const std::string& a, const std::string& b) {
-    const cv::Mat x = cv::imread(a, cv::IMREAD_UNCHANGED), y = cv::imread(b, cv::IMREAD_UNCHANGED);
-    return !x.empty() && x.size() == y.size() && cv::norm(x, y, cv::NORM_INF) == 0;
 }
 
 }  // namespace
@@ -73,7 +62,7 @@ TEST(ViewMedial, FireLinesBetweenRulesWithTiming) {
     EXPECT_EQ(r.titles, std::vector<std::string>(levels.size(), "c.png [medial fire] -- zarn"));
 
     // The picture is the one without the display.
-    ASSERT_EQ(run("cd " + quote(t.path()) + " && " + quote(binary) + " -m c.png plain/").status, 0);
+    ASSERT_EQ(run_zarn(t, "-m c.png plain/").status, 0);
     EXPECT_TRUE(same_picture(t / "out/c_med.png", t / "plain/c_med.png"));
 }
 
@@ -114,7 +103,7 @@ TEST(ViewMedial, EveryMarkerGivesThePictureWithoutTheDisplay) {
         const view_run r = run_in_view(t, binary, "-m -b " + marker + " -mf 3 h.png fire/");
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_FALSE(r.titles.empty());
-        ASSERT_EQ(run("cd " + quote(t.path()) + " && " + quote(binary) + " -m -b " + marker + " h.png plain/").status, 0);
+        ASSERT_EQ(run_zarn(t, "-m -b " + marker + " h.png plain/").status, 0);
         EXPECT_TRUE(same_picture(t / "fire/h_med.png", t / "plain/h_med.png"));
     }
 }

@@ -10,21 +10,23 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <fstream>
 #include <limits>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "app/test_support.hpp"
+#include "e2e/e2e_support.hpp"
 
+using zarn_test::binary_run;
+using zarn_test::copy_data;
 using zarn_test::exists;
 using zarn_test::lines_of;
 using zarn_test::make_folder;
+using zarn_test::matches;
 using zarn_test::quote;
+using zarn_test::read_file;
+using zarn_test::read_picture;
 using zarn_test::run;
-using zarn_test::run_result;
+using zarn_test::run_zarn;
 using zarn_test::temp_folder;
 using zarn_test::touch;
 static const std::string& ms = zarn_test::ms_pattern;
@@ -43,48 +45,12 @@ const std::string binary = ZARN_BINARY;
 const std::string qev = ZARN_QEV_BINARY;
 const std::string data = ZARN_DATA_DIR;
 
-struct full_run {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs zarn in the folder with the given shell prefix (environment, limits);
-// standard output and standard error are kept apart.
-full_run zarn(const temp_folder& t, const std::string& args, const std::string& prefix = "") {
-    const std::string err = t / ".stderr";
-    full_run r;
-    const run_result o = run("(cd " + quote(t.path()) + " && " + prefix + " " + quote(binary) + " " +
-                             args + " 2> " + quote(err) + ")");
-    r.status = o.status;
-    r.out = o.out;
-    r.err = run("cat " + quote(err)).out;
-    run("rm -f " + quote(err));
-    return r;
-}
-
-std::string contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Every entry of the folder, hidden ones included, sorted.
 std::vector<std::string> listing(const std::string& folder) {
     std::vector<std::string> names = lines_of(run("ls -A " + quote(folder)).out);
     std::sort(names.begin(), names.end());
     return names;
 }
-
-void copy_data(const std::string& name, const std::string& to) {
-    ASSERT_EQ(run("cp " + quote(data + "/" + name) + " " + quote(to)).status, 0);
-}
-
-bool matches(const std::string& s, const std::string& pattern) {
-    return std::regex_match(s, std::regex(pattern));
-}
-
-cv::Mat read_image(const std::string& path) { return cv::imread(path, cv::IMREAD_UNCHANGED); }
 
 }  // namespace
 
@@ -102,14 +68,14 @@ TEST(ZarnRobust, ImageTooLargeForMemory) {
     touch(t / "big_dist.png", "an old output");
     const std::string limit = "ulimit -v 1000000 &&";
 
-    full_run r = zarn(t, "-d big.png", limit);
+    binary_run r = run_zarn(t, "-d big.png", limit);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.out, "big.png: \nNot enough memory to process ./big.png !\n");
-    EXPECT_EQ(contents(t / "big_dist.png"), "an old output");
+    EXPECT_EQ(read_file(t / "big_dist.png"), "an old output");
     EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"big.png", "big_dist.png"}));
 
     // With -t the stage lines are complete: the message follows them.
-    r = zarn(t, "-d -t big.png", limit);
+    r = run_zarn(t, "-d -t big.png", limit);
     EXPECT_EQ(r.status, 1) << r.err;
     const std::vector<std::string> lines = lines_of(r.out);
     ASSERT_GE(lines.size(), 2u) << r.out;
@@ -131,15 +97,15 @@ TEST(ZarnRobust, NamedPipesAreNeverRead) {
     ASSERT_EQ(mkfifo((t / "p.png").c_str(), 0644), 0);
     ASSERT_EQ(mkfifo((t / "sub/q.png").c_str(), 0644), 0);
 
-    full_run r = zarn(t, "-d -r '*.png'", "timeout 60");
+    binary_run r = run_zarn(t, "-d -r '*.png'", "timeout 60");
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\n")) << r.out;
 
-    r = zarn(t, "-d -r 'sub/*'", "timeout 60");
+    r = run_zarn(t, "-d -r 'sub/*'", "timeout 60");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "No file found matching sub/* !\n");
 
-    r = zarn(t, "-d p.png", "timeout 60");
+    r = run_zarn(t, "-d p.png", "timeout 60");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "p.png: cannot open file!\n");
     EXPECT_FALSE(exists(t / "p_dist.png"));
@@ -154,7 +120,7 @@ TEST(ZarnRobust, FullDiskKeepsOldOutputs) {
     if (run("unshare -m sh -c " + quote("mount -t tmpfs -o size=64k tmpfs " + t / "mnt")).status != 0)
         GTEST_SKIP() << "cannot mount a tmpfs in a private mount namespace (needs root)";
     copy_data("coins.png", t / "c.png");
-    ASSERT_TRUE(cv::imwrite(t / "c.tif", read_image(t / "c.png")));
+    ASSERT_TRUE(cv::imwrite(t / "c.tif", read_picture(t / "c.png")));
     make_folder(t / "before");
     make_folder(t / "after");
 
@@ -177,8 +143,8 @@ TEST(ZarnRobust, FullDiskKeepsOldOutputs) {
     touch(t / "full.sh", script);
     ASSERT_EQ(run("unshare -m sh " + quote(t / "full.sh")).status, 0);
 
-    const std::vector<std::string> lines = lines_of(contents(t / "run.txt"));
-    ASSERT_EQ(lines.size(), 9u) << contents(t / "run.txt");
+    const std::vector<std::string> lines = lines_of(read_file(t / "run.txt"));
+    ASSERT_EQ(lines.size(), 9u) << read_file(t / "run.txt");
     EXPECT_TRUE(matches(lines[0], "c\\.tif: done in " + ms)) << lines[0];
     EXPECT_EQ(lines[1], "Cannot open output file mnt/c_dist.tif !");
     EXPECT_EQ(lines[2], "status 1");
@@ -189,13 +155,13 @@ TEST(ZarnRobust, FullDiskKeepsOldOutputs) {
     EXPECT_EQ(lines[7], "Cannot open output file mnt/c_feat.txt !");
     EXPECT_EQ(lines[8], "status 1");
 
-    EXPECT_EQ(contents(t / "after/listing.txt"), "c_dist.png\nc_dist.tif\nc_feat.txt\n");
+    EXPECT_EQ(read_file(t / "after/listing.txt"), "c_dist.png\nc_dist.tif\nc_feat.txt\n");
     for (const char* name : {"c_dist.png", "c_dist.tif", "c_feat.txt"}) {
-        const std::string old = contents(t / "before" + std::string("/") + name);
+        const std::string old = read_file(t / "before" + std::string("/") + name);
         EXPECT_FALSE(old.empty()) << name;
-        EXPECT_TRUE(old == contents(t / "after" + std::string("/") + name)) << name << " changed";
+        EXPECT_TRUE(old == read_file(t / "after" + std::string("/") + name)) << name << " changed";
     }
-    EXPECT_EQ(contents(t / "after/c_feat.txt"), "old features\n");
+    EXPECT_EQ(read_file(t / "after/c_feat.txt"), "old features\n");
 }
 
 // A portable pixmap holds colour only: the gray distance map of a .ppm input
@@ -211,12 +177,12 @@ TEST(ZarnRobust, FormatsBoundToAChannelCount) {
     ASSERT_TRUE(cv::imwrite(t / "d.ppm", colour));
     ASSERT_TRUE(cv::imwrite(t / "c.png", gray));
 
-    full_run r = zarn(t, "-d '*.p?m'");
+    binary_run r = run_zarn(t, "-d '*.p?m'");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(lines_of(r.out).size(), 2u) << r.out;
-    ASSERT_EQ(zarn(t, "-d c.png").status, 0);
-    const cv::Mat ppm = read_image(t / "c_dist.ppm");
-    const cv::Mat png = read_image(t / "c_dist.png");
+    ASSERT_EQ(run_zarn(t, "-d c.png").status, 0);
+    const cv::Mat ppm = read_picture(t / "c_dist.ppm");
+    const cv::Mat png = read_picture(t / "c_dist.png");
     ASSERT_EQ(ppm.type(), CV_8UC3);
     ASSERT_EQ(png.type(), CV_8UC1);
     ASSERT_EQ(ppm.size(), png.size());
@@ -227,9 +193,9 @@ TEST(ZarnRobust, FormatsBoundToAChannelCount) {
 
     // The medial picture of a constant image is a colour canvas.
     ASSERT_TRUE(cv::imwrite(t / "k.pgm", cv::Mat(10, 20, CV_8UC1, cv::Scalar(128))));
-    r = zarn(t, "-m k.pgm");
+    r = run_zarn(t, "-m k.pgm");
     EXPECT_EQ(r.status, 0) << r.out;
-    const cv::Mat med = read_image(t / "k_med.pgm");
+    const cv::Mat med = read_picture(t / "k_med.pgm");
     ASSERT_FALSE(med.empty());
     EXPECT_EQ(med.type(), CV_8UC1);
     EXPECT_EQ(med.size(), cv::Size(20, 10));
@@ -242,9 +208,9 @@ TEST(ZarnRobust, OutputNameCollisionsAreWarned) {
     copy_data("coins.png", t / "x");
     copy_data("coins.png", t / "x.png");
     copy_data("horse_mask.png", t / "y.png");
-    ASSERT_TRUE(cv::imwrite(t / "x.jpg", read_image(t / "x.png")));
+    ASSERT_TRUE(cv::imwrite(t / "x.jpg", read_picture(t / "x.png")));
 
-    full_run r = zarn(t, "-d -f 'x*'");
+    binary_run r = run_zarn(t, "-d -f 'x*'");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(lines_of(r.out).size(), 3u) << r.out;
     std::vector<std::string> warnings = lines_of(r.err);
@@ -255,7 +221,7 @@ TEST(ZarnRobust, OutputNameCollisionsAreWarned) {
     EXPECT_TRUE(exists(t / "x_dist.jpg"));
 
     // Reruns over earlier outputs and distinct names are no collision.
-    r = zarn(t, "-d '[xy].png'");
+    r = run_zarn(t, "-d '[xy].png'");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
 }
@@ -278,26 +244,26 @@ TEST(ZarnRobust, FailingDescriptorProgram) {
     touch(t / "a_desc.txt", "old descriptors\n");
     const std::string path = "PATH=" + quote(t / "bin") + ":/usr/bin:/bin";
 
-    full_run r = zarn(t, "-de a.png", path);
+    binary_run r = run_zarn(t, "-de a.png", path);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms +
                                    "\nCannot run the descriptor extraction executable qev/qev\\.exe !\n"))
         << r.out;
     EXPECT_EQ(r.err, "qev: ellipse 3 of 7 is malformed\n");
-    EXPECT_EQ(contents(t / "a_desc.txt"), "old descriptors\n");
+    EXPECT_EQ(read_file(t / "a_desc.txt"), "old descriptors\n");
     EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
 
-    r = zarn(t, "-de -f a.png", path);
+    r = run_zarn(t, "-de -f a.png", path);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "qev: ellipse 3 of 7 is malformed\n");
-    EXPECT_EQ(contents(t / "a_feat.txt").substr(0, 2), "0\n");  // kept, in the format the program reads
-    EXPECT_EQ(contents(t / "a_desc.txt"), "old descriptors\n");
+    EXPECT_EQ(read_file(t / "a_feat.txt").substr(0, 2), "0\n");  // kept, in the format the program reads
+    EXPECT_EQ(read_file(t / "a_desc.txt"), "old descriptors\n");
 
     // Our own program replaces the old descriptor file once it succeeds.
-    r = zarn(t, "-de a.png", "PATH=" + quote(qev.substr(0, qev.rfind('/'))) + ":/usr/bin:/bin");
+    r = run_zarn(t, "-de a.png", "PATH=" + quote(qev.substr(0, qev.rfind('/'))) + ":/usr/bin:/bin");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(contents(t / "a_desc.txt").substr(0, 4), "128\n");
+    EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
     EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
 }
 
@@ -307,7 +273,7 @@ TEST(ZarnRobust, ViewModeWithoutADisplayStopsFirst) {
     temp_folder t;
     copy_data("coins.png", t / "a.png");
     for (const std::string args : {"-v -de a.png", "-v -d a.png", "-v -sa 3"}) {
-        const full_run r = zarn(t, args, "env -u DISPLAY");
+        const binary_run r = run_zarn(t, args, "env -u DISPLAY");
         EXPECT_EQ(r.status, 1) << args;
         EXPECT_EQ(r.out, "Cannot open display: windows cannot be shown!\n") << args;
     }
@@ -323,23 +289,23 @@ TEST(ZarnRobust, AllForegroundMaskHasDistanceZero) {
     ASSERT_TRUE(cv::imwrite(t / "empty.tif", cv::Mat(10, 12, CV_8UC1, cv::Scalar(0))));
     const auto distances = [&](const std::string& name) {
         cv::Mat d;
-        read_image(t / name).convertTo(d, CV_64F);
+        read_picture(t / name).convertTo(d, CV_64F);
         return d;
     };
     const double inf = std::numeric_limits<double>::infinity();
 
-    full_run r = zarn(t, "-d -b -t full.tif");
+    binary_run r = run_zarn(t, "-d -b -t full.tif");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("\nDegenerate case: input is constant!\n"), std::string::npos) << r.out;
     cv::Mat d = distances("full_dist.tif");
     ASSERT_EQ(d.size(), cv::Size(12, 10));
     EXPECT_EQ(cv::countNonZero(d), 0);
 
-    ASSERT_EQ(zarn(t, "-d -b empty.tif").status, 0);
+    ASSERT_EQ(run_zarn(t, "-d -b empty.tif").status, 0);
     d = distances("empty_dist.tif");
     ASSERT_EQ(d.size(), cv::Size(12, 10));
     EXPECT_EQ(cv::countNonZero(d == inf), 120);
 
-    ASSERT_EQ(zarn(t, "-d full.tif").status, 0);
+    ASSERT_EQ(run_zarn(t, "-d full.tif").status, 0);
     EXPECT_EQ(cv::countNonZero(distances("full_dist.tif") == inf), 120);
 }

@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/test_support.hpp"
+#include "e2e/e2e_support.hpp"
+
+// Window tests need the test's X display.
+#define REQUIRE_DISPLAY() \
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no DISPLAY"
 
 namespace zarn_test {
 
@@ -47,20 +51,11 @@ wait $runner
     touch(t / "view.sh", script);
     run("bash " + quote(t / "view.sh") + " " + quote(t.path()) + " " + quote(binary + " " + args) +
         " " + std::to_string(deadline_seconds));
-    r.out = run("cat " + quote(t / "out.txt")).out;
-    r.err = run("cat " + quote(t / "err.txt")).out;
-    const std::string rc = run("cat " + quote(t / "rc.txt")).out;
+    r.out = read_file(t / "out.txt");
+    r.err = read_file(t / "err.txt");
+    const std::string rc = read_file(t / "rc.txt");
     r.status = rc.empty() ? -1 : std::atoi(rc.c_str());
-    const std::string titles = run("cat " + quote(t / "titles.txt")).out;
-    std::string line;
-    for (char c : titles) {
-        if (c == '\n') {
-            r.titles.push_back(line);
-            line.clear();
-        } else {
-            line += c;
-        }
-    }
+    r.titles = lines_of(read_file(t / "titles.txt"));
     return r;
 }
 

@@ -7,35 +7,26 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <regex>
-#include <sstream>
 
 #include "e2e/view_harness.hpp"
 
+using zarn_test::copy_data;
+using zarn_test::lines_of;
 using zarn_test::run_in_view;
 using zarn_test::temp_folder;
-using zarn_test::lines_of;
-static const std::string& ms = zarn_test::ms_pattern;
 using zarn_test::view_run;
+static const std::string& ms = zarn_test::ms_pattern;
 
 namespace {
 
 const std::string binary = ZARN_BINARY;
-const std::string data = ZARN_DATA_DIR;
-
-#define REQUIRE_DISPLAY() \
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no DISPLAY"
-
-void copy_coins(const temp_folder& t) {
-    ASSERT_EQ(zarn_test::run("cp '" + data + "/coins.png' '" + t.path() + "/coins.png'").status, 0);
-}
-
 
 }  // namespace
 
 TEST(ViewZarn, DistanceIsShownNotSavedAndWaitsForAKey) {
     REQUIRE_DISPLAY();
     temp_folder t;
-    copy_coins(t);
+    copy_data("coins.png", t / "coins.png");
     const view_run r = run_in_view(t, binary, "-v -d coins.png");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.titles, std::vector<std::string>{"coins.png [distance] -- zarn"});
@@ -46,7 +37,7 @@ TEST(ViewZarn, DistanceIsShownNotSavedAndWaitsForAKey) {
 TEST(ViewZarn, GradientIsShownBeforeTheDistance) {
     REQUIRE_DISPLAY();
     temp_folder t;
-    copy_coins(t);
+    copy_data("coins.png", t / "coins.png");
     const view_run r = run_in_view(t, binary, "-v -vg -d coins.png");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.titles, (std::vector<std::string>{"coins.png [gradient] -- zarn",
@@ -56,7 +47,7 @@ TEST(ViewZarn, GradientIsShownBeforeTheDistance) {
 TEST(ViewZarn, DualDistanceWindow) {
     REQUIRE_DISPLAY();
     temp_folder t;
-    copy_coins(t);
+    copy_data("coins.png", t / "coins.png");
     const view_run r = run_in_view(t, binary, "-v -ud coins.png");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.titles, std::vector<std::string>{"coins.png [dual distance] -- zarn"});

@@ -7,20 +7,22 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <regex>
-#include <sstream>
 
-#include "app/test_support.hpp"
+#include "e2e/e2e_support.hpp"
 
+using zarn_test::binary_run;
+using zarn_test::copy_data;
 using zarn_test::exists;
+using zarn_test::lines_of;
 using zarn_test::make_folder;
+using zarn_test::matches;
 using zarn_test::quote;
 using zarn_test::run;
 using zarn_test::run_result;
+using zarn_test::run_zarn;
 using zarn_test::temp_folder;
-using zarn_test::lines_of;
-static const std::string& ms = zarn_test::ms_pattern;
 using zarn_test::touch;
+static const std::string& ms = zarn_test::ms_pattern;
 
 namespace {
 
@@ -160,21 +162,6 @@ Grassfire simulation options:
 
 )USAGE";
 
-// Runs zarn with the arguments inside the folder.
-run_result zarn(const temp_folder& t, const std::string& args) {
-    return run("cd " + quote(t.path()) + " && " + quote(binary) + " " + args);
-}
-
-void copy_data(const std::string& name, const std::string& to) {
-    ASSERT_EQ(std::system(("cp " + quote(data + "/" + name) + " " + quote(to)).c_str()), 0);
-}
-
-
-
-bool matches(const std::string& s, const std::string& pattern) {
-    return std::regex_match(s, std::regex(pattern));
-}
-
 }  // namespace
 
 TEST(ZarnBinary, UsageTextWithoutArguments) {
@@ -199,7 +186,7 @@ TEST(ZarnBinary, CommandLineErrors) {
         {"-d 'sub/{a,b}.png'", "No file found matching sub/{a,b}.png !\n"},
     };
     for (const auto& c : cases) {
-        const run_result r = zarn(t, c.args);
+        const binary_run r = run_zarn(t, c.args);
         EXPECT_EQ(r.status, 1) << c.args;
         EXPECT_EQ(r.out, c.out) << c.args;
     }
@@ -210,7 +197,7 @@ TEST(ZarnBinary, PerFileLoopReportsEveryFile) {
     copy_data("coins.png", t / "a.png");
     copy_data("coins.png", t / "a_dist.png");
     touch(t / "bad.png", "not an image");
-    const run_result r = zarn(t, "-d '*.png'");
+    const binary_run r = run_zarn(t, "-d '*.png'");
     EXPECT_EQ(r.status, 0);
     std::vector<std::string> lines = lines_of(r.out);
     std::sort(lines.begin(), lines.end());
@@ -226,21 +213,21 @@ TEST(ZarnBinary, PerFileLoopReportsEveryFile) {
 TEST(ZarnBinary, TimingFormStartsEveryFileWithAnEmptyLine) {
     temp_folder t;
     copy_data("coins.png", t / "a.png");
-    run_result r = zarn(t, "-d -t a.png");
+    binary_run r = run_zarn(t, "-d -t a.png");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("\n-> a.png: \n\n", 0), 0u) << r.out;
     EXPECT_EQ(r.out.find("done in"), std::string::npos);
     EXPECT_TRUE(exists(t / "a_dist.png"));
 
     copy_data("coins.png", t / "x_med.png");
-    r = zarn(t, "-d -t x_med.png");
+    r = run_zarn(t, "-d -t x_med.png");
     EXPECT_EQ(r.out, "\n-> x_med.png: ignored\n");
 }
 
 TEST(ZarnBinary, RepeatProcessesEarlierOutputs) {
     temp_folder t;
     copy_data("coins.png", t / "cat_dist.png");
-    const run_result r = zarn(t, "-d -rp cat_dist.png");
+    const binary_run r = run_zarn(t, "-d -rp cat_dist.png");
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(matches(r.out, "cat_dist\\.png: done in " + ms + "\n")) << r.out;
     EXPECT_TRUE(exists(t / "cat_dist_dist.png"));
@@ -253,7 +240,7 @@ TEST(ZarnBinary, RecursiveOutputsMirrorTheInputTree) {
     make_folder(t / "in/sub/deeper");
     copy_data("coins.png", t / "in/top.png");
     copy_data("horse_mask.png", t / "in/sub/deeper/h.png");
-    const run_result r = zarn(t, "-d -r 'in/*.png' out/new");
+    const binary_run r = run_zarn(t, "-d -r 'in/*.png' out/new");
     EXPECT_EQ(r.status, 0);
     std::vector<std::string> lines = lines_of(r.out);
     std::sort(lines.begin(), lines.end());
@@ -268,7 +255,7 @@ TEST(ZarnBinary, OutputFolderThatCannotBeCreated) {
     temp_folder t;
     copy_data("coins.png", t / "a.png");
     touch(t / "blocker");
-    const run_result r = zarn(t, "-d a.png blocker/out");
+    const binary_run r = run_zarn(t, "-d a.png blocker/out");
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\nCould not create directory blocker/out !\n"))
         << r.out;
@@ -278,7 +265,7 @@ TEST(ZarnBinary, UnwritableOutputFileIsReported) {
     temp_folder t;
     copy_data("coins.png", t / "a.png");
     make_folder(t / "a_dist.png");  // a folder where the output file goes
-    const run_result r = zarn(t, "-d a.png");
+    const binary_run r = run_zarn(t, "-d a.png");
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\nCannot open output file \\./a_dist\\.png !\n"))
         << r.out;
@@ -287,7 +274,7 @@ TEST(ZarnBinary, UnwritableOutputFileIsReported) {
 TEST(ZarnBinary, DistanceMapIsVisible) {
     temp_folder t;
     copy_data("camera.png", t / "camera.png");
-    const run_result r = zarn(t, "-d camera.png");
+    const binary_run r = run_zarn(t, "-d camera.png");
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(matches(r.out, "camera\\.png: done in " + ms + "\n")) << r.out;
     const cv::Mat in = cv::imread(t / "camera.png", cv::IMREAD_UNCHANGED);
@@ -305,7 +292,7 @@ TEST(ZarnBinary, TiffDistanceMapKeepsRealValues) {
     temp_folder t;
     const cv::Mat png = cv::imread(data + "/coins.png", cv::IMREAD_UNCHANGED);
     ASSERT_TRUE(cv::imwrite(t / "coins.tif", png));
-    const run_result r = zarn(t, "-d coins.tif");
+    const binary_run r = run_zarn(t, "-d coins.tif");
     EXPECT_EQ(r.status, 0) << r.out;
     const cv::Mat out = cv::imread(t / "coins_dist.tif", cv::IMREAD_UNCHANGED);
     ASSERT_FALSE(out.empty());
@@ -327,7 +314,7 @@ TEST(ZarnBinary, IsocontoursSawTooth) {
     temp_folder t;
     const cv::Mat png = cv::imread(data + "/horse_mask.png", cv::IMREAD_UNCHANGED);
     ASSERT_TRUE(cv::imwrite(t / "h.tif", png));
-    const run_result r = zarn(t, "-d -b -i 4 h.tif");
+    const binary_run r = run_zarn(t, "-d -b -i 4 h.tif");
     EXPECT_EQ(r.status, 0) << r.out;
     const cv::Mat out = cv::imread(t / "h_dist.tif", cv::IMREAD_UNCHANGED);
     ASSERT_FALSE(out.empty());
@@ -348,7 +335,7 @@ TEST(ZarnBinary, BinaryInputOverlayShowsTheForegroundAtFullValue) {
     temp_folder t;
     const cv::Mat mask = cv::imread(data + "/horse_mask.png", cv::IMREAD_GRAYSCALE);
     ASSERT_TRUE(cv::imwrite(t / "h.tif", mask));
-    const run_result r = zarn(t, "-d -b -o h.tif");
+    const binary_run r = run_zarn(t, "-d -b -o h.tif");
     EXPECT_EQ(r.status, 0) << r.out;
     cv::Mat d;
     cv::imread(t / "h_dist.tif", cv::IMREAD_UNCHANGED).convertTo(d, CV_64F);
@@ -366,7 +353,7 @@ TEST(ZarnBinary, BinaryInputOverlayShowsTheForegroundAtFullValue) {
 TEST(ZarnBinary, ConstantInputGivesItsMedialPictures) {
     temp_folder t;
     ASSERT_TRUE(cv::imwrite(t / "c.png", cv::Mat(10, 20, CV_8UC1, cv::Scalar(128))));
-    const run_result r = zarn(t, "-m -u c.png");
+    const binary_run r = run_zarn(t, "-m -u c.png");
     EXPECT_EQ(r.status, 0) << r.out;
     const cv::Mat med = cv::imread(t / "c_med.png", cv::IMREAD_UNCHANGED);
     ASSERT_FALSE(med.empty());

@@ -14,7 +14,6 @@
 
 #include <cctype>
 #include <cmath>
-#include <limits>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "geodesic/geodesic_distance.hpp"
+#include "support/grid_support.hpp"
 
 namespace geo_test {
 
@@ -33,31 +33,24 @@ using storage = z::path_storage<false, double>;
 using vertex = z::path_vertex<false, double>;
 using edge = z::graph_edge<false, double>;
 using path = z::graph_path<false, double>;
-constexpr double inf = std::numeric_limits<double>::infinity();
+using grid_test::inf;
 
-struct picture_grid {
-    z::options<double> opts;
-    z::node_array<false, double> nodes;
+struct picture_grid : grid_test::node_grid_base<> {
     storage store{0, 1.0};
     std::vector<std::string> rows;
     std::map<char, node*> sources;
 
     // L = la: the length factor is far beyond the grid.
     explicit picture_grid(std::vector<std::string> picture, size_t la = 50)
-        : rows(std::move(picture)) {
+        : node_grid_base(picture.size(), picture.at(0).size()), rows(std::move(picture)) {
         opts.distance.length_factor = 1000;
         opts.distance.max_length = la;
         const size_t row_count = rows.size(), column_count = rows.at(0).size();
-        nodes.resize(row_count, column_count);
-        for (size_t i = 0; i < nodes.length(); ++i) {
-            node& n = nodes[i];
-            n = node{};
-            n.index = i;
+        each_node([](node& n) {
             n.distance = 1;
-            n.value = 0;
             n.state = z::status(z::done);
             n.kind = z::status(z::ordinary);
-        }
+        });
         for (size_t r = 0; r < row_count; ++r)
             for (size_t c = 0; c < column_count; ++c) {
                 const char ch = rows[r].at(c);
@@ -103,10 +96,7 @@ struct picture_grid {
     }
 
     // Where boundary connection ends: the geodesic stage appends after it.
-    void seal() {
-        store.saved_vertices = store.vertices.used();
-        store.saved_edges = store.edges.used();
-    }
+    void seal() { grid_test::seal_boundary(store); }
 
     void set_heights(const std::vector<std::vector<double>>& h) {
         for (size_t r = 0; r < h.size(); ++r)

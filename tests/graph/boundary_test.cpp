@@ -9,7 +9,6 @@
 namespace {
 
 using namespace graph_test;
-using binary_grid = grid<false, component_config>;
 
 template <typename Vertex>
 int filled_slots(const Vertex* v) {

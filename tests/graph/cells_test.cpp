@@ -14,8 +14,6 @@ namespace {
 
 using namespace graph_test;
 
-template <bool debug>
-using path_grid = grid<debug, path_config>;
 using G = path_grid<false>;
 using vertex = G::vertex;
 using cycle = G::cycle;

@@ -13,7 +13,6 @@
 namespace {
 
 using namespace graph_test;
-using binary_grid = grid<false, component_config>;
 using vertex = binary_grid::vertex;
 using edge = binary_grid::edge;
 using cycle = binary_grid::cycle;
@@ -23,7 +22,6 @@ void parse_all(Grid& g) {
     parse_boundary_steps(g);
     g.make()->template parse_cycles<true>();
 }
-
 
 TEST(GraphCycles, OneEdgeIsOneFaceWalkedBothWays) {
     binary_grid g({"#.#"});

@@ -9,19 +9,19 @@
 #ifndef ZARN_TESTS_GRAPH_SUPPORT_HPP
 #define ZARN_TESTS_GRAPH_SUPPORT_HPP
 
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "graph/graph.hpp"
+#include "support/grid_support.hpp"
 
 namespace graph_test {
 
+using grid_test::inf;
 using lumo::zarn::component_config;
 using lumo::zarn::path_config;
 using lumo::zarn::status;
-constexpr double inf = std::numeric_limits<double>::infinity();
 
 namespace code {
 constexpr std::uint8_t right = 0, up_right = 1, up = 2, up_left = 3, left = 4, down_left = 5,
@@ -29,32 +29,27 @@ constexpr std::uint8_t right = 0, up_right = 1, up = 2, up_left = 3, left = 4, d
 }
 
 template <bool debug, typename Config>
-struct grid {
-    using node = lumo::zarn::node_type<debug, double>;
+struct grid : grid_test::node_grid_base<debug> {
+    using base = grid_test::node_grid_base<debug>;
+    using typename base::node;
+    using base::nodes;
+    using base::opts;
     using graph_type = lumo::zarn::graph<debug, double, Config>;
     using storage_type = typename graph_type::storage;
     using vertex = typename graph_type::vertex;
     using edge = typename graph_type::edge;
     using cycle = typename graph_type::cycle;
 
-    lumo::zarn::options<double> opts;
-    lumo::zarn::node_array<debug, double> nodes;
     storage_type storage{0, 1.0};
     size_t rows = 0;  // with the frame: the row stride
     size_t cols = 0;
 
-    explicit grid(const std::vector<std::string>& map, bool weighted = false) {
+    explicit grid(const std::vector<std::string>& map, bool weighted = false)
+        : base(map.size() + 2, (map.empty() ? 0 : map[0].size()) + 2),
+          rows(map.size() + 2),
+          cols((map.empty() ? 0 : map[0].size()) + 2) {
         opts.program.weighted = weighted;
-        rows = map.size() + 2;
-        cols = (map.empty() ? 0 : map[0].size()) + 2;
-        nodes.resize(rows, cols);
-        for (size_t i = 0; i < nodes.length(); ++i) {
-            node& n = nodes[i];
-            n = node{};
-            n.index = i;
-            n.kind = status(lumo::zarn::border);
-            n.generator = nullptr;
-        }
+        this->each_node([](node& n) { n.kind = status(lumo::zarn::border); });
         for (size_t r = 0; r < map.size(); ++r)
             for (size_t c = 0; c < map[r].size(); ++c) pixel(r, c).kind = status(kind_of(map[r][c]));
     }
@@ -84,11 +79,13 @@ struct grid {
         return graph_type::add_edge(storage, a, b, slot_a, slot_b, weight, references);
     }
     // Marks the end of the boundary part of a hand-made graph.
-    void save_counts() {
-        storage.saved_vertices = storage.vertices.used();
-        storage.saved_edges = storage.edges.used();
-    }
+    void save_counts() { grid_test::seal_boundary(storage); }
 };
+
+// The grids of the two configurations.
+using binary_grid = grid<false, component_config>;
+template <bool debug>
+using path_grid = grid<debug, path_config>;
 
 // The axial ring of boundary vertices around a rectangle of rows 0..r1 and
 // columns 0..c1 (image terms), unit edges; returns the vertices clockwise
@@ -130,7 +127,7 @@ void parse_boundary_steps(Grid& g) {
 // top-right 5 + c2 + e0, bottom 10 + c1 + c2, outer 20.
 template <bool debug>
 struct tee_graph {
-    using G = grid<debug, path_config>;
+    using G = path_grid<debug>;
     G g{std::vector<std::string>(5, std::string(7, '.'))};
     typename G::vertex *top, *left, *right, *gv;
     typename G::edge *e0, *c1, *c2;

@@ -12,9 +12,6 @@ namespace {
 
 using namespace graph_test;
 
-template <bool debug>
-using path_grid = grid<debug, path_config>;
-
 // The tee graph with its two paths: p1 from the top to the left side, p2
 // from the top to the right side, both up e0.
 template <bool debug = false>

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <opencv2/core.hpp>
@@ -18,6 +17,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using zarn_test::read_file;
 
 class BridgeFiles : public ::testing::Test {
 protected:
@@ -29,13 +29,6 @@ protected:
 
     zarn_test::temp_folder t_;
 };
-
-std::string contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 TEST_F(BridgeFiles, GrayIntoAColourOnlyFormatBecomesThreeEqualPlanes) {
     lumo::image<unsigned char> gray(3, 4, 1);
@@ -80,7 +73,7 @@ TEST_F(BridgeFiles, AFailedSaveKeepsTheOlderFileAndNoTemporaryOne) {
     for (const char* name : {"x.unknownformat", "noextension"}) {
         std::ofstream(path(name)) << "older";
         EXPECT_FALSE(lumo::save_image(im, path(name))) << name;
-        EXPECT_EQ(contents(path(name)), "older") << name;
+        EXPECT_EQ(read_file(path(name)), "older") << name;
     }
     EXPECT_EQ(entries(), 2u);
 }

@@ -2,9 +2,12 @@
 
 #include <lumo/details/image/overlay.hpp>
 
+#include "support/image_support.hpp"
+
 namespace {
 
 using byte = unsigned char;
+using image_test::expect_pixel;
 
 // A 2 x 1 colour image whose pixel p has channels (p0, p1, p2).
 lumo::image<byte> colour2(byte a0, byte a1, byte a2, byte b0, byte b1, byte b2, size_t planes = 3) {
@@ -13,13 +16,6 @@ lumo::image<byte> colour2(byte a0, byte a1, byte a2, byte b0, byte b1, byte b2, 
     const byte v[6] = {a0, b0, a1, b1, a2, b2};
     for (size_t i = 0; i < 6; ++i) im[i] = v[i];
     return im;
-}
-
-void expect_pixel(const lumo::image<byte>& im, size_t i, int c0, int c1, int c2) {
-    const size_t n = im.size(0) * im.size(1);
-    EXPECT_EQ(im[i], c0) << "pixel " << i;
-    EXPECT_EQ(im[i + n], c1) << "pixel " << i;
-    EXPECT_EQ(im[i + 2 * n], c2) << "pixel " << i;
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using zarn_test::read_file;
 
 class StagedFile : public ::testing::Test {
 protected:
@@ -37,13 +37,6 @@ protected:
 
 void write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
-std::string read(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 TEST_F(StagedFile, CommitReplacesTheOldFileOnlyThen) {
     write(path("a_dist.png"), "old");
     lumo::staged_file f(path("a_dist.png"));
@@ -54,10 +47,10 @@ TEST_F(StagedFile, CommitReplacesTheOldFileOnlyThen) {
     EXPECT_EQ(temp.front(), '.');
     EXPECT_TRUE(temp.size() > 10 && temp.compare(temp.size() - 10, 10, "a_dist.png") == 0) << temp;
     write(f.temp_path(), "new");
-    EXPECT_EQ(read(path("a_dist.png")), "old");
+    EXPECT_EQ(read_file(path("a_dist.png")), "old");
     EXPECT_TRUE(f.commit());
     EXPECT_FALSE(f.ready());
-    EXPECT_EQ(read(path("a_dist.png")), "new");
+    EXPECT_EQ(read_file(path("a_dist.png")), "new");
     EXPECT_EQ(entries(), std::vector<std::string>{"a_dist.png"});
     EXPECT_FALSE(f.commit());  // nothing staged any more
 }
@@ -74,7 +67,7 @@ TEST_F(StagedFile, UncommittedWritesLeaveNoTrace) {
         f.discard();
         EXPECT_FALSE(f.ready());
     }
-    EXPECT_EQ(read(path("keep.txt")), "old");
+    EXPECT_EQ(read_file(path("keep.txt")), "old");
     EXPECT_EQ(entries(), std::vector<std::string>{"keep.txt"});
 }
 
@@ -86,7 +79,7 @@ TEST_F(StagedFile, TwoStagingsOfOneNameDoNotMeet) {
     write(b.temp_path(), "b");
     EXPECT_TRUE(a.commit());
     EXPECT_TRUE(b.commit());
-    EXPECT_EQ(read(path("x.txt")), "b");
+    EXPECT_EQ(read_file(path("x.txt")), "b");
 }
 
 TEST_F(StagedFile, PermissionsOfTheOldFileAreKept) {
@@ -107,7 +100,7 @@ TEST_F(StagedFile, ALinkIsWrittenThrough) {
     write(f.temp_path(), "new");
     ASSERT_TRUE(f.commit());
     EXPECT_TRUE(fs::is_symlink(path("link.txt")));
-    EXPECT_EQ(read(path("target.txt")), "new");
+    EXPECT_EQ(read_file(path("target.txt")), "new");
 }
 
 TEST_F(StagedFile, WhatIsNotARegularFileIsNeverReplaced) {

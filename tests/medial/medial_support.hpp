@@ -4,16 +4,16 @@
 #define ZARN_TESTS_MEDIAL_SUPPORT_HPP
 
 #include <functional>
-#include <limits>
 #include <memory>
 
 #include "medial/medial_axis.hpp"
+#include "support/grid_support.hpp"
 
 namespace medial_test {
 
 namespace z = lumo::zarn;
+using grid_test::inf;
 using node = z::node_type<false, double>;
-constexpr double inf = std::numeric_limits<double>::infinity();
 
 // Answers every query with `arc`, or with `measure` when one is given.
 struct stub_graph {
@@ -31,23 +31,18 @@ using stage = z::medial_axis<false, double, stub_graph>;
 // Grid coordinates: row = index / w, column = index % w. Every node starts
 // as a frame node (state and kind 16), so only the nodes a test opens take
 // part.
-struct medial_grid {
-    z::options<double> opts;
-    z::node_array<false, double> nodes;
+struct medial_grid : grid_test::node_grid_base<> {
     stub_graph graph;
     size_t w, h;
 
-    medial_grid(size_t rows, size_t columns, bool weighted = false) : w(columns), h(rows) {
+    medial_grid(size_t rows, size_t columns, bool weighted = false)
+        : node_grid_base(columns, rows), w(columns), h(rows) {
         opts.program.weighted = weighted;
-        nodes.resize(columns, rows);
-        for (size_t i = 0; i < nodes.length(); ++i) {
-            node& n = nodes[i];
-            n = node{};
-            n.index = i;
+        each_node([](node& n) {
             n.state = z::border;
             n.kind = z::border;
             n.distance = 0;
-        }
+        });
     }
 
     node& at(size_t row, size_t column) { return nodes[row * w + column]; }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/test_support.hpp"
+
 namespace zarn_test {
 
 class cout_capture {
@@ -14,12 +16,7 @@ public:
     cout_capture() : old_(std::cout.rdbuf(buffer_.rdbuf())) {}
     ~cout_capture() { std::cout.rdbuf(old_); }
     std::string text() const { return buffer_.str(); }
-    std::vector<std::string> lines() const {
-        std::vector<std::string> out;
-        std::istringstream in(buffer_.str());
-        for (std::string line; std::getline(in, line);) out.push_back(line);
-        return out;
-    }
+    std::vector<std::string> lines() const { return lines_of(buffer_.str()); }
 
 private:
     std::ostringstream buffer_;

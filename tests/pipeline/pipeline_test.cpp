@@ -9,19 +9,15 @@
 #include "pipeline/capture.hpp"
 #include "pipeline/padding.hpp"
 #include "pipeline/pipeline.hpp"
+#include "support/image_support.hpp"
 
 namespace lumo::zarn {
 namespace {
 
+using image_test::bytes;
 using pipeline_t = image_pipeline<false, double>;
 using node_t = node_type<false, double>;
 const double inf = std::numeric_limits<double>::infinity();
-
-lumo::array_2d<unsigned char> bytes(size_t s0, size_t s1, std::vector<int> values) {
-    lumo::array_2d<unsigned char> a(s0, s1);
-    for (size_t k = 0; k < a.length(); ++k) a[k] = static_cast<unsigned char>(values[k]);
-    return a;
-}
 
 // A pipeline whose grid is set up for the given input, as the run does it.
 void prepare(pipeline_t& p, const lumo::array_2d<unsigned char>& input) {

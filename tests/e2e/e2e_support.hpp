@@ -1,0 +1,83 @@
+// What the end-to-end tests share: the built binary run in a temporary
+// folder with its standard error kept apart, the repository's pictures
+// copied in, pictures read back and compared, and lines found in the output.
+#ifndef ZARN_TESTS_E2E_E2E_SUPPORT_HPP
+#define ZARN_TESTS_E2E_E2E_SUPPORT_HPP
+
+#include <gtest/gtest.h>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/test_support.hpp"
+
+namespace zarn_test {
+
+// A run of the binary: its status and standard output, and its standard
+// error.
+struct binary_run : run_result {
+    std::string err;
+};
+
+// Runs `<prefix> zarn <args>` inside the folder (the prefix sets the
+// environment or limits). Standard error passes through a file outside the
+// folder, so that no pattern of the run can match it.
+inline binary_run run_zarn(const temp_folder& t, const std::string& args,
+                           const std::string& prefix = "") {
+    char err[] = "/tmp/zarn_stderr_XXXXXX";
+    const int fd = ::mkstemp(err);
+    if (fd < 0) throw std::runtime_error("mkstemp failed");
+    ::close(fd);
+    binary_run r;
+    static_cast<run_result&>(r) = run("(cd " + quote(t.path()) + " && " + prefix + " " +
+                                      quote(ZARN_BINARY) + " " + args + " 2> " + quote(err) + ")");
+    r.err = read_file(err);
+    ::unlink(err);
+    return r;
+}
+
+// A copy of a picture of the repository's data folder.
+inline void copy_data(const std::string& name, const std::string& to) {
+    ASSERT_EQ(run("cp " + quote(std::string(ZARN_DATA_DIR) + "/" + name) + " " + quote(to)).status, 0);
+}
+
+inline cv::Mat read_picture(const std::string& path) { return cv::imread(path, cv::IMREAD_UNCHANGED); }
+
+// Both files read as pictures of the same size and pixels.
+inline bool same_picture(const std::string& a, const std::string& b) {
+    const cv::Mat x = read_picture(a), y = read_picture(b);
+    return !x.empty() && x.size() == y.size() && cv::norm(x, y, cv::NORM_INF) == 0;
+}
+
+// Black and white squares of the given side, black at the top left.
+inline cv::Mat checkerboard(int rows, int cols, int square) {
+    cv::Mat m(rows, cols, CV_8UC1);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            m.at<unsigned char>(r, c) = (r / square + c / square) % 2 ? 255 : 0;
+    return m;
+}
+
+inline bool matches(const std::string& s, const std::string& pattern) {
+    return std::regex_match(s, std::regex(pattern));
+}
+
+// The first line from `from` on that starts with the text, or the line count.
+inline size_t index_of(const std::vector<std::string>& lines, const std::string& start,
+                       size_t from = 0) {
+    for (size_t i = from; i < lines.size(); ++i)
+        if (lines[i].compare(0, start.size(), start) == 0) return i;
+    return lines.size();
+}
+
+}  // namespace zarn_test
+
+#endif
