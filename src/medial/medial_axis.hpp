@@ -323,7 +323,7 @@ public:
     // The front holds nodes far apart in memory: the node a few steps later
     // and its axial neighbours are requested now. A hint only.
     static constexpr size_t prefetch_distance = 8;
-    static void prefetch_pair_nodes(const node* p, std::uint64_t w) {
+    [[gnu::always_inline]] static void prefetch_pair_nodes(const node* p, std::uint64_t w) {
         if (!p) return;
         __builtin_prefetch(p, 1);
         __builtin_prefetch(p - w, 1);

@@ -707,7 +707,7 @@ private:
     // Queued nodes lie far apart in memory: the node a few places ahead and
     // its eight neighbours are requested now. A hint only.
     static constexpr size_t prefetch_distance = 8;
-    void prefetch_neighborhood(const node* p) const {
+    [[gnu::always_inline]] void prefetch_neighborhood(const node* p) const {
         if (!p) return;
         __builtin_prefetch(p, 1);
         for (int k = 0; k < 8; ++k) __builtin_prefetch(p + neighbor_offset[k], 1);
