@@ -47,20 +47,33 @@ public:
     static void fill_lengths() {
         state& s = get();
         s.lengths.resize(s.d0, s.d1);
-        lumo::array<T, lumo::array_2d<T>>& out = s.lengths.data();
-        size_t k = 0;
-        for (std::int32_t dy = -s.r1; dy <= s.r1; ++dy)
-            for (std::int32_t dx = -s.r0; dx <= s.r0; ++dx)
-                out[k++] = length_of(dx, dy);
+        fill_mirrored(s.lengths.data(), length_of);
     }
 
     static void fill_entries() {
         state& s = get();
         s.entries.resize(s.d0, s.d1);
-        lumo::array<entry, lumo::array_2d<entry>>& out = s.entries.data();
-        size_t k = 0;
-        for (std::int32_t dy = -s.r1; dy <= s.r1; ++dy)
-            for (std::int32_t dx = -s.r0; dx <= s.r0; ++dx) out[k++] = entry_of(dx, dy);
+        fill_mirrored(s.entries.data(), entry_of);
+    }
+
+    // Both tables depend on dx*dx + dy*dy only: each value of the quadrant
+    // dx, dy >= 0 is computed once and stored at its four mirror places.
+    template <typename E>
+    static void fill_mirrored(lumo::array<E, lumo::array_2d<E>>& out,
+                              E (*value_of)(std::int32_t, std::int32_t)) {
+        const state& s = get();
+        for (std::int32_t dy = 0; dy <= s.r1; ++dy) {
+            const size_t below = static_cast<size_t>(s.r1 + dy) * s.d0 + s.x0;  // (0, dy)
+            const size_t above = static_cast<size_t>(s.r1 - dy) * s.d0 + s.x0;  // (0, -dy)
+            for (std::int32_t dx = 0; dx <= s.r0; ++dx) {
+                const E v = value_of(dx, dy);
+                const auto x = static_cast<size_t>(dx);
+                out[below + x] = v;
+                out[below - x] = v;
+                out[above + x] = v;
+                out[above - x] = v;
+            }
+        }
     }
 
     // dx*dx + dy*dy without overflow: the margin of the tables reaches
