@@ -82,7 +82,7 @@ public:
             size_t built = built_ > c.first ? built_ - c.first : 0;
             if (built > c.size) built = c.size;
             while (built-- > 0) c.data[built].~R();
-            details::free_storage(c.data, c.size);
+            lumo::details::free_storage(c.data, c.size);
         }
         chunks_.clear();
         used_ = built_ = capacity_ = 0;
@@ -129,7 +129,7 @@ public:
 private:
     void add_chunk(size_t size) {
         // The arrays' storage: a large chunk is touched one huge page at a time.
-        R* data = details::allocate_storage<R>(size);
+        R* data = lumo::details::allocate_storage<R>(size);
         chunks_.push_back(chunk{data, capacity_, size});
         capacity_ += size;
     }
