@@ -2,19 +2,23 @@
 
 #include <iostream>
 
+#include "app/interrupts.hpp"
+
 namespace lumo::zarn {
 
 int application::main(int argc, char** argv) {
+    clean_up_on_ending_signals();
     line_tracking_buffer tracker(std::cout.rdbuf());
     std::cout.rdbuf(&tracker);
+    bool unopened = false;
     {
         application app;
-        app.console = &tracker;
         app.run(argc, argv);
+        unopened = app.unopened_inputs;
     }
     std::cout.flush();
     std::cout.rdbuf(tracker.target());
-    return 0;
+    return unopened ? 1 : 0;
 }
 
 void application::run(int argc, char** argv) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include <lumo/details/array_2d/array_2d>
+#include <lumo/details/file/staged_file.hpp>
 
 #include "app/console.hpp"
 #include "app/options.hpp"
@@ -19,7 +20,8 @@ public:
 
     application() { opts.feature_pool = &images.features; }
 
-    // Builds the application, runs it and returns the exit status.
+    // Builds the application, runs it and returns the exit status: 1 when an
+    // input could not be opened, else 0.
     static int main(int argc, char** argv);
     void run(int argc, char** argv);
 
@@ -40,8 +42,9 @@ public:
     void process_file(const std::string& name);
     void process_image(const std::string& name);
     [[noreturn]] void memory_exit(const std::string& name) const;
-    // Ends a line that a message of the loop has left open.
-    void finish_line() const;
+    // Before an image is computed: every output it will be written to can be
+    // written; ends the run with the message of a failed write otherwise.
+    void check_outputs();
     void process_single(const std::string& name);
     bool accept_file(const std::string& name) const;
     void output_results();
@@ -57,13 +60,13 @@ public:
 
     // Feature text and descriptors.
     void save_features();
-    void extract_descriptors(const std::string& features, const std::string& descriptors);
+    void extract_descriptors(lumo::staged_file& features, const std::string& descriptors);
     void feature_geometry();
 
     image_set<real> images;
     options<real> opts;
-    // Standard output's line state, when main has installed the tracker.
-    const line_tracking_buffer* console = nullptr;
+    // An input of the batch could not be opened: the run ends with status 1.
+    bool unopened_inputs = false;
     // Output paths written in this run, and those already warned about.
     std::set<std::string> written_outputs, repeated_outputs;
 };

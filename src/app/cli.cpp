@@ -271,6 +271,7 @@ void application::usage() {
 }
 
 void application::error_exit(const std::string& message) {
+    finish_line();
     std::cout << message << std::endl;
     std::exit(1);
 }

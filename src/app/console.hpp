@@ -4,6 +4,7 @@
 #ifndef ZARN_APP_CONSOLE_HPP
 #define ZARN_APP_CONSOLE_HPP
 
+#include <iostream>
 #include <streambuf>
 
 namespace lumo::zarn {
@@ -34,6 +35,15 @@ private:
     std::streambuf* target_;
     bool at_line_start_ = true;
 };
+
+// Ends the line of standard output that a message of the run has left open
+// ("name: " or "done in ... ms" written), so that an error message that
+// follows stands on a line of its own. Only a tracked standard output knows
+// its line.
+inline void finish_line() {
+    const auto* line = dynamic_cast<const line_tracking_buffer*>(std::cout.rdbuf());
+    if (line && !line->at_line_start()) std::cout << std::endl;
+}
 
 }  // namespace lumo::zarn
 

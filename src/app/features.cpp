@@ -19,12 +19,9 @@ namespace lumo::zarn {
 
 namespace {
 
-// Written under a temporary name and renamed into place when complete: a
-// failed write (a full disk) keeps an older file and leaves no truncated one
-// for the descriptor executable. False when the file could not be written.
-bool write_feature_file(const std::string& path, feature_set<double>& features,
+// Fills the staged feature file; false when it could not be written.
+bool write_feature_file(const lumo::staged_file& file, feature_set<double>& features,
                         std::uint32_t format) {
-    lumo::staged_file file(path);
     if (!file.ready()) return false;
     std::ofstream out(file.temp_path(), std::ios::out | std::ios::trunc);
     if (!out) return false;
@@ -37,7 +34,7 @@ bool write_feature_file(const std::string& path, feature_set<double>& features,
     out.flush();
     const bool written = static_cast<bool>(out);
     out.close();
-    return written && out && file.commit();
+    return written && out;
 }
 
 }  // namespace
@@ -98,22 +95,32 @@ void application::feature_geometry() {
     for (size_t k = 0; k < features.count; ++k) ellipse_axes(features.records[k]);
 }
 
+// The feature file is written whole or not at all, staged in a private
+// folder: with -de it is the descriptor program's input there, renamed into
+// place only when -f keeps it (or when no program was found to read it).
 void application::save_features() {
     const std::string path = output_name(output_suffixes[6], feature_extension);
     // With -de alone the feature file is only the executable's input.
-    if (opts.commands.features || !opts.commands.descriptors) note_output(path);
-    if (!write_feature_file(path, images.features, opts.features.format))
+    const bool kept = opts.commands.features || !opts.commands.descriptors;
+    if (kept) note_output(path);
+    lumo::staged_file features(path);
+    if (!write_feature_file(features, images.features, opts.features.format))
         error_exit("Cannot open output file " + path + " !");
-    if (!opts.commands.descriptors) return;
+    if (!opts.commands.descriptors) {
+        if (!features.commit()) error_exit("Cannot open output file " + path + " !");
+        return;
+    }
 
     timeval start;
     gettimeofday(&start, nullptr);
     const std::string descriptors = output_name(output_suffixes[7], feature_extension);
     note_output(descriptors);
-    extract_descriptors(path, descriptors);
-    // Without -f the feature file was only the executable's input.
-    if (!opts.commands.features && !remove_file(path))
+    extract_descriptors(features, descriptors);
+    if (kept) {
+        if (!features.commit()) error_exit("Cannot open output file " + path + " !");
+    } else if (!features.discard()) {
         error_exit("Cannot delete intermediate file " + path + " !");
+    }
     timeval stop;
     gettimeofday(&stop, nullptr);
     const double t = elapsed_ms(start, stop);
@@ -123,33 +130,31 @@ void application::save_features() {
         std::cout << "  [descriptors" << ": " << t << " ms" << "]" << std::endl;
 }
 
-// The executable writes under a temporary name, renamed over the descriptor
-// file once it has succeeded; its parameter file is removed. When it runs
-// and fails, its own error output is shown and, unless -f keeps it, the
-// feature file made for it is removed; when it cannot be found at all, the
-// feature file stays for a later run by hand.
-void application::extract_descriptors(const std::string& features, const std::string& descriptors) {
+// The program reads the staged feature file and writes its output and any
+// side file (its parameters) in a private folder of its own; the output is
+// renamed over the descriptor file once the program has succeeded. When it
+// runs and fails, its own error output is shown and the feature file goes
+// unless -f keeps it; when it cannot be found at all, the feature file is
+// kept for a later run by hand.
+void application::extract_descriptors(lumo::staged_file& features, const std::string& descriptors) {
     const bool keep_features = opts.commands.features;
     lumo::staged_file output(descriptors);
     if (!output.ready()) {
-        if (!keep_features) remove_file(features);
-        finish_line();
+        if (keep_features) features.commit();
         error_exit("Cannot open output file " + descriptors + " !");
     }
     const std::string image = opts.files.input_folder + opts.program.file_name;
-    const command_outcome run =
-        run_command_collecting_errors(descriptor_invocation(image, features, output.temp_path()));
-    remove_file(output.temp_path() + ".params");  // the executable may not leave one
+    const command_outcome run = run_command_collecting_errors(
+        descriptor_invocation(image, features.temp_path(), output.temp_path()));
     if (!run.success) {
         output.discard();
         std::cerr << run.errors << std::flush;
-        if (run.found && !keep_features) remove_file(features);
+        if (keep_features || !run.found) features.commit();
         std::cout << std::endl;
         error_exit("Cannot run the descriptor extraction executable qev/qev.exe !");
     }
     if (!output.commit()) {
-        if (!keep_features) remove_file(features);
-        finish_line();
+        if (keep_features) features.commit();
         error_exit("Cannot open output file " + descriptors + " !");
     }
 }

@@ -5,9 +5,15 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+
+#include "app/interrupts.hpp"
 
 namespace lumo::zarn {
 
@@ -192,27 +198,102 @@ bool remove_file(const std::string& path) { return std::remove(path.c_str()) == 
 
 bool has_wildcard(const std::string& s) { return s.find_first_of("*?[{") != std::string::npos; }
 
-bool run_command(const std::string& command) {
-    if (std::system(command.c_str()) == 0) return true;
-    return std::system((current_prefix + command).c_str()) == 0;
-}
-
 namespace {
 
 // The shell's status for a command it cannot find.
 constexpr int status_not_found = 127;
 
-// One attempt: standard error read through a pipe, standard output dropped.
-// Returns the exit status, or -1 when the program ended by a signal; a shell
-// that cannot be started finds nothing.
+bool not_found(int wait_status) {
+    return WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == status_not_found;
+}
+
+}  // namespace
+
+// Only a program that the shell did not find is looked for in the current
+// folder: a program that ran and failed must not make another one run.
+bool run_command(const std::string& command) {
+    const int status = std::system(command.c_str());
+    if (status == 0) return true;
+    if (!not_found(status)) return false;
+    return std::system((current_prefix + command).c_str()) == 0;
+}
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+class descriptor {
+public:
+    explicit descriptor(int fd = -1) : fd_(fd) {}
+    ~descriptor() { reset(); }
+    descriptor(const descriptor&) = delete;
+    descriptor& operator=(const descriptor&) = delete;
+    int get() const { return fd_; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+// The child's side: its own process group (so that an interrupted run can
+// end it with whatever it started), standard output to /dev/null, standard
+// error into the pipe, the signal mask of the parent before the fork.
+// Async-signal-safe calls only, between fork and exec.
+[[noreturn]] void exec_shell(const char* command, int error_pipe, const sigset_t& mask) {
+    ::setpgid(0, 0);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0 || ::dup2(null, STDOUT_FILENO) < 0 || ::dup2(error_pipe, STDERR_FILENO) < 0)
+        ::_exit(status_not_found);
+    ::sigprocmask(SIG_SETMASK, &mask, nullptr);
+    ::execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
+    ::_exit(status_not_found);
+}
+
+// Starts the command through the shell, its process group known to the
+// signal handlers before any signal can be taken; -1 when it cannot start.
+pid_t start_shell(const std::string& command, int error_pipe) {
+    sigset_t all, old;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &old);
+    const pid_t pid = ::fork();
+    if (pid == 0) exec_shell(command.c_str(), error_pipe, old);
+    if (pid > 0) {
+        ::setpgid(pid, pid);  // also done by the child: whichever comes first
+        set_running_program(pid);
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    return pid;
+}
+
+// One attempt: standard error collected, standard output dropped. Returns
+// the wait status; a shell that cannot be started finds nothing.
 int run_for_errors(const std::string& command, std::string& errors) {
-    FILE* pipe = ::popen((command + " 2>&1 > /dev/null").c_str(), "r");
-    if (!pipe) return status_not_found;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return status_not_found << 8;
+    descriptor reader(fds[0]), writer(fds[1]);
+    const pid_t pid = start_shell(command, writer.get());
+    writer.reset();
+    if (pid < 0) return status_not_found << 8;
     char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) errors.append(buffer, n);
-    const int status = ::pclose(pipe);
-    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    for (;;) {
+        const ssize_t n = ::read(reader.get(), buffer, sizeof buffer);
+        if (n > 0) {
+            errors.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            status = -1;
+            break;
+        }
+    }
+    set_running_program(0);
+    return status;
 }
 
 }  // namespace
@@ -226,9 +307,10 @@ command_outcome run_command_collecting_errors(const std::string& command) {
             outcome.success = true;
             return outcome;
         }
-        if (status == status_not_found) continue;  // the shell's own "not found"
+        if (not_found(status)) continue;  // the shell's own "not found"
         outcome.found = true;
-        outcome.errors += errors;
+        outcome.errors = errors;
+        return outcome;
     }
     return outcome;
 }

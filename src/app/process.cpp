@@ -5,6 +5,9 @@
 #include <iostream>
 #include <new>
 #include <string>
+#include <vector>
+
+#include <lumo/details/file/staged_file.hpp>
 
 #include <lumo/details/image/bridge.hpp>
 
@@ -99,10 +102,6 @@ void application::process_file(const std::string& name) {
     }
 }
 
-void application::finish_line() const {
-    if (console && !console->at_line_start()) std::cout << std::endl;
-}
-
 void application::memory_exit(const std::string& name) const {
     finish_line();
     const std::string what = name.empty() ? "the sample image" : opts.files.input_folder + name;
@@ -121,10 +120,12 @@ void application::process_image(const std::string& name) {
         }
         if (!lumo::load_image(images.input, opts.files.input_folder + name)) {
             std::cout << "cannot open file!" << std::endl;
+            unopened_inputs = true;
             return;
         }
-        if (timing) std::cout << std::endl;
     }
+    check_outputs();
+    if (timing && !name.empty()) std::cout << std::endl;
 
     timeval start{};
     if (timing)
@@ -145,6 +146,55 @@ void application::process_image(const std::string& name) {
         if (opts.program.view || !opts.commands.descriptors) std::cout << std::endl;
     }
     output_results();
+}
+
+namespace {
+
+// An output of one image: its suffix, its extension ("" for the input's
+// format) and whether an image writer makes it.
+struct planned_output {
+    size_t index;
+    const std::string& extension;
+    bool picture;
+};
+
+// What the output stage writes in disk mode for these commands, pictures
+// and maps under the input's format, feature and descriptor text under
+// ".txt". The feature text of -de alone is only the descriptor program's
+// input and never written in the output folder.
+template <typename T>
+std::vector<planned_output> planned_outputs(const options<T>& o) {
+    static const std::string same_format;
+    const command_options& c = o.commands;
+    std::vector<planned_output> out;
+    if (c.distance) out.push_back({0, same_format, true});
+    if (c.medial) out.push_back({1, same_format, true});
+    if (c.features_wanted()) {
+        if (c.features || !c.descriptors) out.push_back({6, feature_extension, false});
+        if (c.descriptors) out.push_back({7, feature_extension, false});
+        if (c.features && o.features.feature_image) out.push_back({6, same_format, true});
+    } else if (c.partition) {
+        out.push_back({5, same_format, true});
+    } else {
+        if (c.dual_distance) out.push_back({2, same_format, true});
+        if (c.dual_medial) out.push_back({3, same_format, true});
+        if (c.both_medial) out.push_back({4, same_format, true});
+    }
+    return out;
+}
+
+}  // namespace
+
+// Making the folder of each output ends the run as the output stage would;
+// a format without a writer, or a folder or file that takes no staged
+// write, is refused with the message of a failed write.
+void application::check_outputs() {
+    if (opts.program.view) return;
+    for (const planned_output& o : planned_outputs(opts)) {
+        const std::string path = output_name(o.index, o.extension);
+        if ((o.picture && !lumo::has_image_writer(path)) || !lumo::can_stage(path))
+            error_exit("Cannot open output file " + path + " !");
+    }
 }
 
 bool application::accept_file(const std::string& name) const {

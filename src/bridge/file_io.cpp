@@ -158,6 +158,14 @@ bool load_image(array_2d<unsigned char>& out, const std::string& path) {
     return true;
 }
 
+bool has_image_writer(const std::string& path) {
+    try {
+        return cv::haveImageWriter(path);
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+
 bool save_image(const image<unsigned char>& im, const std::string& path) { return save_bytes(im, path); }
 bool save_image(const image<float>& im, const std::string& path) { return save_real_image(im, path); }
 bool save_image(const image<double>& im, const std::string& path) { return save_real_image(im, path); }

@@ -106,7 +106,7 @@ TEST(ZarnRobust, NamedPipesAreNeverRead) {
     EXPECT_EQ(r.out, "No file found matching sub/* !\n");
 
     r = run_zarn(t, "-d p.png", "timeout 60");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "p.png: cannot open file!\n");
     EXPECT_FALSE(exists(t / "p_dist.png"));
 }
@@ -259,12 +259,15 @@ TEST(ZarnRobust, FailingDescriptorProgram) {
     EXPECT_EQ(read_file(t / "a_feat.txt").substr(0, 2), "0\n");  // kept, in the format the program reads
     EXPECT_EQ(read_file(t / "a_desc.txt"), "old descriptors\n");
 
-    // Our own program replaces the old descriptor file once it succeeds.
+    // Our own program replaces the old descriptor file once it succeeds; its
+    // intermediate feature file never touches the one -f kept.
+    const std::string kept = read_file(t / "a_feat.txt");
     r = run_zarn(t, "-de a.png", "PATH=" + quote(qev.substr(0, qev.rfind('/'))) + ":/usr/bin:/bin");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
-    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
+    EXPECT_EQ(read_file(t / "a_feat.txt"), kept);
+    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "a_feat.txt", "bin"}));
 }
 
 // View mode needs a display: without one the run stops before the first

@@ -198,7 +198,7 @@ TEST(ZarnBinary, PerFileLoopReportsEveryFile) {
     copy_data("coins.png", t / "a_dist.png");
     touch(t / "bad.png", "not an image");
     const binary_run r = run_zarn(t, "-d '*.png'");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);  // an input could not be opened; the others were processed
     std::vector<std::string> lines = lines_of(r.out);
     std::sort(lines.begin(), lines.end());
     ASSERT_EQ(lines.size(), 3u) << r.out;
@@ -257,8 +257,8 @@ TEST(ZarnBinary, OutputFolderThatCannotBeCreated) {
     touch(t / "blocker");
     const binary_run r = run_zarn(t, "-d a.png blocker/out");
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\nCould not create directory blocker/out !\n"))
-        << r.out;
+    // Found before the image is computed.
+    EXPECT_EQ(r.out, "a.png: \nCould not create directory blocker/out !\n");
 }
 
 TEST(ZarnBinary, UnwritableOutputFileIsReported) {
@@ -267,8 +267,7 @@ TEST(ZarnBinary, UnwritableOutputFileIsReported) {
     make_folder(t / "a_dist.png");  // a folder where the output file goes
     const binary_run r = run_zarn(t, "-d a.png");
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\nCannot open output file \\./a_dist\\.png !\n"))
-        << r.out;
+    EXPECT_EQ(r.out, "a.png: \nCannot open output file ./a_dist.png !\n");
 }
 
 TEST(ZarnBinary, DistanceMapIsVisible) {

@@ -41,11 +41,15 @@ TEST_F(StagedFile, CommitReplacesTheOldFileOnlyThen) {
     write(path("a_dist.png"), "old");
     lumo::staged_file f(path("a_dist.png"));
     ASSERT_TRUE(f.ready());
-    // Hidden, in the same folder, ending in the final name (extension kept).
-    const std::string temp = fs::path(f.temp_path()).filename().string();
-    EXPECT_EQ(fs::path(f.temp_path()).parent_path(), dir_);
-    EXPECT_EQ(temp.front(), '.');
-    EXPECT_TRUE(temp.size() > 10 && temp.compare(temp.size() - 10, 10, "a_dist.png") == 0) << temp;
+    // A short name with the final extension, in a hidden folder of the
+    // final one that only its owner may enter.
+    const fs::path temp(f.temp_path());
+    EXPECT_EQ(temp.filename(), "staged.png");
+    EXPECT_EQ(temp.parent_path().parent_path(), dir_);
+    EXPECT_EQ(temp.parent_path().filename().string().front(), '.');
+    struct stat st;
+    ASSERT_EQ(stat(temp.parent_path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
     write(f.temp_path(), "new");
     EXPECT_EQ(read_file(path("a_dist.png")), "old");
     EXPECT_TRUE(f.commit());
@@ -101,6 +105,62 @@ TEST_F(StagedFile, ALinkIsWrittenThrough) {
     ASSERT_TRUE(f.commit());
     EXPECT_TRUE(fs::is_symlink(path("link.txt")));
     EXPECT_EQ(read_file(path("target.txt")), "new");
+}
+
+// Planted by another user in a shared folder, a link must not send the
+// output elsewhere: it is replaced itself, and its target stays as it was.
+TEST_F(StagedFile, ALinkOfAnotherUserIsReplacedNotFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving a link to another user needs root";
+    write(path("victim.txt"), "precious");
+    ASSERT_EQ(symlink("victim.txt", path("out.txt").c_str()), 0);
+    ASSERT_EQ(lchown(path("out.txt").c_str(), 4321, 4321), 0);
+    lumo::staged_file f(path("out.txt"));
+    EXPECT_EQ(f.target_path(), path("out.txt"));
+    write(f.temp_path(), "output");
+    ASSERT_TRUE(f.commit());
+    EXPECT_FALSE(fs::is_symlink(path("out.txt")));
+    EXPECT_EQ(read_file(path("out.txt")), "output");
+    EXPECT_EQ(read_file(path("victim.txt")), "precious");
+}
+
+// The staged name is short whatever the final one: a final name of 249
+// characters (legal) is staged and committed.
+TEST_F(StagedFile, LongFinalNamesAreStaged) {
+    const std::string name = std::string(240, 'n') + "_dist.png";
+    lumo::staged_file f(path(name));
+    ASSERT_TRUE(f.ready());
+    write(f.temp_path(), "new");
+    ASSERT_TRUE(f.commit());
+    EXPECT_EQ(entries(), std::vector<std::string>{name});
+}
+
+// Side files that a writer leaves beside the staged one go with its private
+// folder, on commit and on discard; what a signal handler removes is
+// everything still staged.
+TEST_F(StagedFile, TheWholePrivateFolderGoes) {
+    {
+        lumo::staged_file f(path("d.txt"));
+        write(f.temp_path(), "descriptors");
+        write(f.temp_path() + ".params", "side");
+        EXPECT_EQ(f.folder_path(), fs::path(f.temp_path()).parent_path().string() + "/");
+        ASSERT_TRUE(f.commit());
+        lumo::staged_file g(path("e.txt"));
+        write(g.temp_path() + ".params", "side");
+        EXPECT_TRUE(g.discard());
+    }
+    EXPECT_EQ(entries(), std::vector<std::string>{"d.txt"});
+
+    lumo::staged_file a(path("a.txt")), b(path("b.txt"));
+    write(a.temp_path(), "a");
+    write(b.temp_path() + ".params", "b");
+    EXPECT_EQ(entries().size(), 3u);
+    lumo::remove_private_folders();
+    EXPECT_EQ(entries(), std::vector<std::string>{"d.txt"});
+    EXPECT_FALSE(a.commit());  // nothing left to rename
+    EXPECT_EQ(entries(), std::vector<std::string>{"d.txt"});
+    EXPECT_TRUE(lumo::can_stage(path("c.txt")));
+    EXPECT_FALSE(lumo::can_stage(path("no/such/folder/c.txt")));
+    EXPECT_EQ(entries(), std::vector<std::string>{"d.txt"});
 }
 
 TEST_F(StagedFile, WhatIsNotARegularFileIsNeverReplaced) {

@@ -1,97 +1,272 @@
-// Writing a file so that it is either complete or not there at all: the
-// writer fills a temporary file in the folder of the final one, and only a
-// successful write is renamed over the final name. Until then an old file of
-// that name stays as it was; a staged file that is not committed is removed.
+// Writing a file so that it is either complete or not there at all, without
+// ever opening a name that another user could plant: the writer fills a file
+// inside a private folder (mode 0700, a short random name) that the process
+// makes in the folder of the final file, and only a successful write is
+// renamed out of it over the final name. Until then an old file of that name
+// stays as it was. The private folder goes with the staged file: on commit,
+// on discard, when the process exits, and, through remove_private_folders,
+// when a signal ends it.
 //
-// The temporary name is hidden (a leading '.') and keeps the final name as
-// its tail, extension included, so that writers choosing the format by the
-// extension see the same one: out/a_dist.png is staged as
-// out/.<pid>-<n>-a_dist.png.
+// out/a_dist.png is staged as out/.zarn-Xy12Ab/staged.png: the extension is
+// kept, so that writers choosing the format by it see the same one, and the
+// name stays short whatever the length of the final one.
 #ifndef LUMO_DETAILS_FILE_STAGED_FILE_HPP
 #define LUMO_DETAILS_FILE_STAGED_FILE_HPP
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace lumo {
 
+namespace staging {
+
+// Private folders alive at once: one per staged file, a handful at most.
+constexpr int folder_slots = 16;
+
+// A slot's state: free, busy (its folder being made or removed), or held
+// under a tag, a positive even number new for every folder.
+constexpr int slot_free = 0;
+constexpr int slot_busy = 1;
+
+// A slot is taken and released by compare-and-swap, so that a signal handler
+// on any thread removes each held folder once and never one half made or
+// half removed; the tag keeps a stale handle from releasing a later folder
+// of the same slot.
+struct folder_slot {
+    std::atomic<int> state{slot_free};
+    char path[PATH_MAX];
+};
+
+inline folder_slot slots[folder_slots];
+inline std::atomic<int> last_tag{0};
+
+// A held private folder: its slot and tag; slot -1 for none.
+struct folder_handle {
+    int slot = -1;
+    int tag = 0;
+};
+
+inline int next_tag() {
+    int tag;
+    do tag = (last_tag.fetch_add(1) & 0x3fffffff) * 2;
+    while (tag == 0);
+    return tag;
+}
+
+// Blocks every signal of the calling thread while a slot changes hands.
+class signal_block {
+public:
+    signal_block() {
+        sigset_t all;
+        sigfillset(&all);
+        sigprocmask(SIG_BLOCK, &all, &old_);
+    }
+    ~signal_block() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+    signal_block(const signal_block&) = delete;
+    signal_block& operator=(const signal_block&) = delete;
+
+private:
+    sigset_t old_;
+};
+
+// Removes the folder's entries, then the folder; system calls only, so that
+// a signal handler may call it. The listing restarts after each removal
+// pass until a pass removes nothing. False when the folder stays.
+inline bool remove_folder(const char* path) noexcept {
+    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        alignas(dirent64) char buffer[4096];
+        for (bool removed = true; removed;) {
+            removed = false;
+            if (::lseek(fd, 0, SEEK_SET) != 0) break;
+            ssize_t n;
+            while ((n = ::getdents64(fd, buffer, sizeof buffer)) > 0) {
+                for (ssize_t at = 0; at < n;) {
+                    const auto* e = reinterpret_cast<const dirent64*>(buffer + at);
+                    at += e->d_reclen;
+                    const char* name = e->d_name;
+                    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+                    if (::unlinkat(fd, name, 0) == 0 || ::unlinkat(fd, name, AT_REMOVEDIR) == 0)
+                        removed = true;
+                }
+            }
+        }
+        ::close(fd);
+    }
+    return ::rmdir(path) == 0 || errno == ENOENT;
+}
+
+// Makes a private folder in folder ("" for the current one, else ending in
+// '/'); the handle's slot is -1 when none can be made.
+inline folder_handle make_private_folder(const std::string& folder) {
+    const std::string pattern = folder + ".zarn-XXXXXX";
+    if (pattern.size() >= PATH_MAX) return {};
+    signal_block block;
+    for (int k = 0; k < folder_slots; ++k) {
+        int expected = slot_free;
+        if (!slots[k].state.compare_exchange_strong(expected, slot_busy)) continue;
+        std::memcpy(slots[k].path, pattern.c_str(), pattern.size() + 1);
+        if (::mkdtemp(slots[k].path) == nullptr) {
+            slots[k].state.store(slot_free);
+            return {};
+        }
+        const int tag = next_tag();
+        slots[k].state.store(tag);
+        return {k, tag};
+    }
+    return {};
+}
+
+// Removes the folder with what it holds, unless it is gone already (a
+// signal handler took it). False when the folder stays.
+inline bool release_private_folder(folder_handle h) {
+    if (h.slot < 0) return true;
+    signal_block block;
+    int expected = h.tag;
+    if (!slots[h.slot].state.compare_exchange_strong(expected, slot_busy)) return true;
+    const bool removed = remove_folder(slots[h.slot].path);
+    slots[h.slot].state.store(slot_free);
+    return removed;
+}
+
+// What is still staged when the process exits (an error exit never unwinds
+// the stack) goes too.
+struct removal_at_exit {
+    ~removal_at_exit();
+};
+inline removal_at_exit at_exit;
+
+}  // namespace staging
+
+// Removes every private folder of the process with what it holds.
+// Async-signal-safe: a handler of a signal that ends the process calls it.
+inline void remove_private_folders() noexcept {
+    for (staging::folder_slot& s : staging::slots) {
+        int held = s.state.load();
+        if (held == staging::slot_free || held == staging::slot_busy) continue;
+        if (!s.state.compare_exchange_strong(held, staging::slot_busy)) continue;
+        staging::remove_folder(s.path);
+        s.state.store(staging::slot_free);
+    }
+}
+
+inline staging::removal_at_exit::~removal_at_exit() { remove_private_folders(); }
+
 class staged_file {
 public:
     // Stages a write of path. Nothing is staged (ready() is false) when the
-    // folder does not take a new file, or when path exists and is not a
-    // regular file that may be written: a folder, a pipe or a device is
-    // never replaced. A link to a regular file is written through: its
-    // target is replaced and keeps its permissions.
+    // folder does not take a new folder of the process, or when path exists
+    // and is not a regular file that may be written: a folder, a pipe or a
+    // device is never replaced. A link that the user running the process
+    // owns is written through: its target is replaced and keeps its
+    // permissions. A link of another user is replaced itself, never
+    // followed: planted in a shared folder, it must not send an output
+    // elsewhere.
     explicit staged_file(const std::string& path) : target_(path) {
-        struct stat st;
-        const bool existing = ::stat(path.c_str(), &st) == 0;
-        if (existing) {
-            if (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0) return;
-            char resolved[PATH_MAX];
-            if (::realpath(path.c_str(), resolved)) target_ = resolved;
-        }
+        mode_t mode = 0;
+        if (!resolve_target(mode)) return;
         const std::string::size_type slash = target_.rfind('/');
         const std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
-        const std::string name = target_.substr(folder.size());
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::string temp = folder + "." + std::to_string(::getpid()) + "-" +
-                                     std::to_string(next_number()) + "-" + name;
-            const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0) {
-                if (errno == EEXIST) continue;  // left by an earlier process of this pid
-                return;
-            }
-            if (existing) (void)::fchmod(fd, st.st_mode & 07777);
-            ::close(fd);
-            temp_ = temp;
+        folder_ = staging::make_private_folder(folder);
+        if (folder_.slot < 0) return;
+        const std::string temp = std::string(staging::slots[folder_.slot].path) + "/staged" +
+                                 extension_of(target_.substr(folder.size()));
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            release();
             return;
         }
+        if (mode != 0) (void)::fchmod(fd, mode);
+        ::close(fd);
+        temp_ = temp;
     }
     ~staged_file() { discard(); }
     staged_file(const staged_file&) = delete;
     staged_file& operator=(const staged_file&) = delete;
 
     bool ready() const { return !temp_.empty(); }
-    // The file to write; empty when nothing is staged.
+    // The file to write, inside the private folder; empty when nothing is
+    // staged. Other files that a writer leaves beside it go with the folder.
     const std::string& temp_path() const { return temp_; }
+    // The private folder, ending in '/'; empty when nothing is staged.
+    std::string folder_path() const {
+        return ready() ? std::string(staging::slots[folder_.slot].path) + "/" : std::string();
+    }
     // The file that a commit replaces: the given path, or the target of the
     // link it names.
     const std::string& target_path() const { return target_; }
 
     // Renames the written file over the final one. False when nothing is
-    // staged or the rename fails; the temporary file is then removed.
+    // staged or the rename fails; the private folder is removed either way.
     bool commit() {
         if (!ready()) return false;
-        if (::rename(temp_.c_str(), target_.c_str()) != 0) {
-            discard();
-            return false;
-        }
-        temp_.clear();
-        return true;
+        const bool renamed = ::rename(temp_.c_str(), target_.c_str()) == 0;
+        discard();
+        return renamed;
     }
 
-    // Removes the temporary file, if one is staged.
-    void discard() {
-        if (!ready()) return;
-        ::unlink(temp_.c_str());
+    // Removes the staged file and its private folder. False when they could
+    // not be removed.
+    bool discard() {
+        if (!ready()) return true;
         temp_.clear();
+        return release();
     }
 
 private:
-    static unsigned long next_number() {
-        static unsigned long n = 0;
-        return n++;
+    // Decides what a commit replaces; mode := the permissions to keep (0
+    // for a new file). False when path must not be replaced.
+    bool resolve_target(mode_t& mode) {
+        struct stat link;
+        if (::lstat(target_.c_str(), &link) != 0) return true;  // a new file
+        if (S_ISLNK(link.st_mode) && link.st_uid != ::geteuid()) return true;
+        struct stat st;
+        if (::stat(target_.c_str(), &st) != 0) return true;  // an own dangling link is replaced
+        if (!S_ISREG(st.st_mode) || ::access(target_.c_str(), W_OK) != 0) return false;
+        if (S_ISLNK(link.st_mode)) {
+            char resolved[PATH_MAX];
+            if (::realpath(target_.c_str(), resolved) == nullptr) return false;
+            target_ = resolved;
+        }
+        mode = st.st_mode & 07777;
+        return true;
+    }
+
+    // The extension of a name, '.' included; none when it is too long to
+    // name a format.
+    static std::string extension_of(const std::string& name) {
+        const std::string::size_type dot = name.rfind('.');
+        if (dot == std::string::npos || name.size() - dot > 32) return "";
+        return name.substr(dot);
+    }
+
+    bool release() {
+        const staging::folder_handle h = folder_;
+        folder_ = {};
+        return staging::release_private_folder(h);
     }
 
     std::string target_;
     std::string temp_;
+    staging::folder_handle folder_;
 };
+
+// Whether a staged write of path can start: its folder takes a private
+// folder, and path is new or a regular file that may be written.
+inline bool can_stage(const std::string& path) {
+    staged_file probe(path);
+    return probe.ready();
+}
 
 }  // namespace lumo
 

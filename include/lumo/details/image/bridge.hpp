@@ -44,6 +44,9 @@ bool save_image(const image<unsigned char>& im, const std::string& path);
 bool save_image(const image<float>& im, const std::string& path);
 bool save_image(const image<double>& im, const std::string& path);
 
+// Whether an image writer takes the path's format (by its extension).
+bool has_image_writer(const std::string& path);
+
 // "name [title] -- zarn", leaving out the empty parts.
 std::string window_title(const std::string& name, const std::string& title);
 
