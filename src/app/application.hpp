@@ -7,7 +7,6 @@
 #include <string>
 
 #include <lumo/details/array_2d/array_2d>
-#include <lumo/details/file/staged_file.hpp>
 
 #include "app/console.hpp"
 #include "app/options.hpp"
@@ -60,7 +59,8 @@ public:
 
     // Feature text and descriptors.
     void save_features();
-    void extract_descriptors(lumo::staged_file& features, const std::string& descriptors);
+    void save_feature_file(const std::string& path);
+    void extract_descriptors(const std::string& features, const std::string& descriptors);
     void feature_geometry();
 
     image_set<real> images;

@@ -19,11 +19,10 @@ namespace lumo::zarn {
 
 namespace {
 
-// Fills the staged feature file; false when it could not be written.
-bool write_feature_file(const lumo::staged_file& file, feature_set<double>& features,
-                        std::uint32_t format) {
-    if (!file.ready()) return false;
-    std::ofstream out(file.temp_path(), std::ios::out | std::ios::trunc);
+// Fills the file at path (new, or made empty, inside a private folder);
+// false when it could not be written.
+bool write_feature_file(const std::string& path, feature_set<double>& features, std::uint32_t format) {
+    std::ofstream out(path, std::ios::out | std::ios::trunc);
     if (!out) return false;
     if (format == 0)
         write_features_axes(out, features);
@@ -95,32 +94,22 @@ void application::feature_geometry() {
     for (size_t k = 0; k < features.count; ++k) ellipse_axes(features.records[k]);
 }
 
-// The feature file is written whole or not at all, staged in a private
-// folder: with -de it is the descriptor program's input there, renamed into
-// place only when -f keeps it (or when no program was found to read it).
+// The feature file is written whole or not at all, before the descriptor
+// program runs. With -de alone it is only that program's input, which never
+// appears in the output folder.
 void application::save_features() {
     const std::string path = output_name(output_suffixes[6], feature_extension);
-    // With -de alone the feature file is only the executable's input.
-    const bool kept = opts.commands.features || !opts.commands.descriptors;
-    if (kept) note_output(path);
-    lumo::staged_file features(path);
-    if (!write_feature_file(features, images.features, opts.features.format))
-        error_exit("Cannot open output file " + path + " !");
-    if (!opts.commands.descriptors) {
-        if (!features.commit()) error_exit("Cannot open output file " + path + " !");
-        return;
+    if (opts.commands.features || !opts.commands.descriptors) {
+        note_output(path);
+        save_feature_file(path);
     }
+    if (!opts.commands.descriptors) return;
 
     timeval start;
     gettimeofday(&start, nullptr);
     const std::string descriptors = output_name(output_suffixes[7], feature_extension);
     note_output(descriptors);
-    extract_descriptors(features, descriptors);
-    if (kept) {
-        if (!features.commit()) error_exit("Cannot open output file " + path + " !");
-    } else if (!features.discard()) {
-        error_exit("Cannot delete intermediate file " + path + " !");
-    }
+    extract_descriptors(path, descriptors);
     timeval stop;
     gettimeofday(&stop, nullptr);
     const double t = elapsed_ms(start, stop);
@@ -130,33 +119,36 @@ void application::save_features() {
         std::cout << "  [descriptors" << ": " << t << " ms" << "]" << std::endl;
 }
 
-// The program reads the staged feature file and writes its output and any
-// side file (its parameters) in a private folder of its own; the output is
-// renamed over the descriptor file once the program has succeeded. When it
-// runs and fails, its own error output is shown and the feature file goes
-// unless -f keeps it; when it cannot be found at all, the feature file is
-// kept for a later run by hand.
-void application::extract_descriptors(lumo::staged_file& features, const std::string& descriptors) {
-    const bool keep_features = opts.commands.features;
+void application::save_feature_file(const std::string& path) {
+    lumo::staged_file file(path);
+    if (!file.ready() || !write_feature_file(file.temp_path(), images.features, opts.features.format) ||
+        !file.commit())
+        error_exit("Cannot open output file " + path + " !");
+}
+
+// The program reads its own copy of the feature file and writes its output
+// and any side file (its parameters) in the private folder where the
+// descriptor file is staged; the output is renamed over the descriptor file
+// once the program has succeeded. When it runs and fails, its own error
+// output is shown; when it cannot be found at all, the feature file is
+// written for a later run by hand.
+void application::extract_descriptors(const std::string& features, const std::string& descriptors) {
     lumo::staged_file output(descriptors);
-    if (!output.ready()) {
-        if (keep_features) features.commit();
-        error_exit("Cannot open output file " + descriptors + " !");
-    }
+    if (!output.ready()) error_exit("Cannot open output file " + descriptors + " !");
+    const std::string input = output.folder_path() + "features.txt";
+    if (!write_feature_file(input, images.features, opts.features.format))
+        error_exit("Cannot open output file " + features + " !");
     const std::string image = opts.files.input_folder + opts.program.file_name;
-    const command_outcome run = run_command_collecting_errors(
-        descriptor_invocation(image, features.temp_path(), output.temp_path()));
+    const command_outcome run =
+        run_command_collecting_errors(descriptor_invocation(image, input, output.temp_path()));
     if (!run.success) {
         output.discard();
         std::cerr << run.errors << std::flush;
-        if (keep_features || !run.found) features.commit();
+        if (!run.found && !opts.commands.features) save_feature_file(features);
         std::cout << std::endl;
         error_exit("Cannot run the descriptor extraction executable qev/qev.exe !");
     }
-    if (!output.commit()) {
-        if (keep_features) features.commit();
-        error_exit("Cannot open output file " + descriptors + " !");
-    }
+    if (!output.commit()) error_exit("Cannot open output file " + descriptors + " !");
 }
 
 }  // namespace lumo::zarn
