@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <regex>
 #include <string>
 
@@ -32,7 +33,58 @@ void copy_coins(const temp_folder& t, const std::string& name) {
     ASSERT_EQ(run("cp '" + data + "/coins.png' \"" + t.path() + "/" + name + "\"").status, 0);
 }
 
+// The byte zarn reads a float sample as: times 255 in double, truncated,
+// low 8 bits.
+int byte_of(float v) { return static_cast<int>(std::trunc(static_cast<double>(v) * 255)) & 0xFF; }
+
+// A float near b / 255 that reads back as b: a value just below it would
+// truncate to b - 1.
+float real_for(int b) {
+    float v = static_cast<float>(b) / 255.0f;
+    while (byte_of(v) < b) v = std::nextafter(v, 2.0f);
+    return v;
+}
+
 }  // namespace
+
+// A 16-bit picture and a float one that zarn reads as the bytes of an 8-bit
+// picture: qev describes those same bytes, so all three descriptor files are
+// equal.
+TEST(ZarnDescriptors, DeepAndRealPicturesAreDescribedByTheirBytes) {
+    temp_folder t;
+    const cv::Mat coins = zarn_test::read_picture(data + "/coins.png");
+    ASSERT_EQ(coins.type(), CV_8UC1);
+    const cv::Mat low = coins(cv::Rect(0, 0, 200, 150));
+    for (int b = 0; b < 256; ++b) ASSERT_EQ(byte_of(real_for(b)), b);
+    cv::Mat deep(low.size(), CV_16UC1), high(low.size(), CV_8UC1), real(low.size(), CV_32FC1);
+    for (int r = 0; r < low.rows; ++r)
+        for (int c = 0; c < low.cols; ++c) {
+            const int b = low.at<unsigned char>(r, c), k = (7 * r + 3 * c) % 256;
+            deep.at<unsigned short>(r, c) = static_cast<unsigned short>(b + 256 * k);
+            high.at<unsigned char>(r, c) = static_cast<unsigned char>(k);
+            real.at<float>(r, c) = real_for(b);
+        }
+    ASSERT_TRUE(cv::imwrite(t / "low.png", low));
+    ASSERT_TRUE(cv::imwrite(t / "deep.png", deep));
+    ASSERT_TRUE(cv::imwrite(t / "high.png", high));
+    ASSERT_TRUE(cv::imwrite(t / "real.tif", real));
+
+    const std::string path = folder_of(qev) + ":/usr/bin:/bin";
+    ASSERT_EQ(zarn(t, path, "-f -de low.png").status, 0);
+    EXPECT_EQ(zarn(t, path, "-de deep.png").status, 0);
+    EXPECT_EQ(zarn(t, path, "-de real.tif").status, 0);
+    const std::string want = read_file(t / "low_desc.txt");
+    ASSERT_TRUE(std::regex_search(want, std::regex("^128\n[1-9][0-9]*\n")));
+    EXPECT_TRUE(read_file(t / "deep_desc.txt") == want);
+    EXPECT_TRUE(read_file(t / "real_desc.txt") == want);
+    // The high bytes give other descriptors: the equalities above tell which
+    // byte qev read.
+    ASSERT_EQ(run("cd " + zarn_test::quote(t.path()) + " && " + zarn_test::quote(qev) +
+                  " -i high.png -sift -p1 low_feat.txt -o1 high_desc.txt")
+                  .status,
+              0);
+    EXPECT_FALSE(read_file(t / "high_desc.txt") == want);
+}
 
 TEST(ZarnDescriptors, QevOnThePathWithAnAwkwardName) {
     temp_folder t;

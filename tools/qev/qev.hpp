@@ -14,8 +14,7 @@
 #include <string>
 #include <vector>
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
+#include <lumo/details/image/bridge.hpp>
 
 #include "descriptor.hpp"
 
@@ -105,18 +104,27 @@ inline bool write_descriptors(std::ostream& out, const std::vector<ellipse>& ell
     return static_cast<bool>(out);
 }
 
+// Row-major copy of a gray byte array; lumo arrays run down the rows
+// first, element (r, c) at r + rows * c.
+inline gray_image to_gray_image(const lumo::array_2d<unsigned char>& bytes) {
+    gray_image img;
+    const size_t rows = bytes.size(0), cols = bytes.size(1);
+    img.rows = static_cast<int>(rows);
+    img.cols = static_cast<int>(cols);
+    img.pixels.resize(rows * cols);
+    const unsigned char* src = bytes.raw();
+    for (size_t c = 0; c < cols; ++c)
+        for (size_t r = 0; r < rows; ++r) img.pixels[r * cols + c] = src[r + rows * c];
+    return img;
+}
+
+// The image zarn analyses: loaded by zarn's own image bridge, so that deep
+// samples give their low byte, reals the byte rule and colour the mean of
+// all its channels.
 inline bool load_gray(const std::string& path, gray_image& img) {
-    const cv::Mat m = cv::imread(path, cv::IMREAD_GRAYSCALE);
-    if (m.empty()) return false;
-    cv::Mat f;
-    m.convertTo(f, CV_32F);
-    img.rows = f.rows;
-    img.cols = f.cols;
-    img.pixels.assign(static_cast<size_t>(f.rows) * static_cast<size_t>(f.cols), 0.0f);
-    for (int r = 0; r < f.rows; ++r) {
-        const float* p = f.ptr<float>(r);
-        std::copy(p, p + f.cols, img.pixels.begin() + static_cast<std::ptrdiff_t>(r) * f.cols);
-    }
+    lumo::array_2d<unsigned char> bytes;
+    if (!lumo::load_image(bytes, path)) return false;
+    img = to_gray_image(bytes);
     return true;
 }
 
