@@ -12,6 +12,26 @@
 namespace lumo {
 namespace {
 
+// How long one wait for a key lasts before the window is looked at again.
+constexpr int key_wait_slice_ms = 25;
+
+// False once the window manager has closed the window (the title bar's close
+// button); a query that fails means the window is gone as well.
+bool still_visible(const char* title) {
+    try {
+        return cv::getWindowProperty(title, cv::WND_PROP_VISIBLE) >= 1;
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+
+// Waits for a key in short slices: cv::waitKey(0) never returns once the
+// window manager has closed the window, and a closed window counts as a key.
+void wait_for_key_or_close(const char* title) {
+    while (cv::waitKey(key_wait_slice_ms) == -1 && still_visible(title)) {
+    }
+}
+
 void destroy_quietly(const char* title) {
     try {
         cv::destroyWindow(title);
@@ -19,8 +39,9 @@ void destroy_quietly(const char* title) {
     }
 }
 
-// One auto-size window, open until any key is pressed. Failures of the
-// window calls are not reported; they only must not end the process.
+// One auto-size window, open until any key is pressed or the window manager
+// closes it. Failures of the window calls are not reported; they only must
+// not end the process.
 template <typename T>
 void show_window(const image<T>& im, const char* title) {
     bridge::require_display();
@@ -33,7 +54,7 @@ void show_window(const image<T>& im, const char* title) {
     try {
         cv::namedWindow(title, cv::WINDOW_AUTOSIZE);
         cv::imshow(title, m);
-        cv::waitKey(0);
+        wait_for_key_or_close(title);
     } catch (const std::exception&) {
     }
     destroy_quietly(title);

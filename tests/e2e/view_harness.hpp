@@ -1,5 +1,6 @@
 // Runs the built binary in view mode under the test's X display and presses a
-// key in every window it opens, recording the window titles in order.
+// key in every window it opens, or closes it as the window manager does,
+// recording the window titles in order.
 #ifndef ZARN_TESTS_E2E_VIEW_HARNESS_HPP
 #define ZARN_TESTS_E2E_VIEW_HARNESS_HPP
 
@@ -22,14 +23,19 @@ struct view_run {
     std::vector<std::string> titles;  // every window it opened, in order
 };
 
-// Each window is found by the program's name at the end of its title, given
-// the focus and a space key; the window must close before the next one is
-// looked for. A window that ignores the key is pressed again; the whole run
+// Each window is found by the program's name at the end of its title, then
+// given the focus and a space key, or, with a `closer` program, closed by it
+// (given the window's id); the window must be gone before the next one is
+// looked for. A window still there is pressed or closed again; the whole run
 // has a deadline, so a broken program fails the test instead of hanging it.
-inline view_run run_in_view(const temp_folder& t, const std::string& binary,
-                            const std::string& args, int deadline_seconds = 120) {
+inline view_run run_view_script(const temp_folder& t, const std::string& command,
+                                const std::string& closer, int deadline_seconds) {
     const std::string script = R"SH(
 cd "$1" || exit 2
+closer=$4
+close_window() {
+  if [ -n "$closer" ]; then "$closer" "$1"; else xdotool windowfocus --sync "$1" key space; fi
+}
 ( timeout "$3" $2 > out.txt 2> err.txt; echo $? > rc.txt ) &
 runner=$!
 end=$((SECONDS + $3))
@@ -41,7 +47,7 @@ while kill -0 $runner 2>/dev/null && [ $SECONDS -lt $end ]; do
   printf '%s\n' "$name" >> titles.txt
   while kill -0 $runner 2>/dev/null && [ $SECONDS -lt $end ] &&
         xdotool search --onlyvisible --name ' -- zarn$' 2>/dev/null | grep -qx "$id"; do
-    xdotool windowfocus --sync "$id" key space >/dev/null 2>&1
+    close_window "$id" >/dev/null 2>&1
     sleep 0.1
   done
 done
@@ -49,14 +55,26 @@ wait $runner
 )SH";
     view_run r;
     touch(t / "view.sh", script);
-    run("bash " + quote(t / "view.sh") + " " + quote(t.path()) + " " + quote(binary + " " + args) +
-        " " + std::to_string(deadline_seconds));
+    run("bash " + quote(t / "view.sh") + " " + quote(t.path()) + " " + quote(command) + " " +
+        std::to_string(deadline_seconds) + " " + quote(closer));
     r.out = read_file(t / "out.txt");
     r.err = read_file(t / "err.txt");
     const std::string rc = read_file(t / "rc.txt");
     r.status = rc.empty() ? -1 : std::atoi(rc.c_str());
     r.titles = lines_of(read_file(t / "titles.txt"));
     return r;
+}
+
+// Every window is given a space key.
+inline view_run run_in_view(const temp_folder& t, const std::string& binary,
+                            const std::string& args, int deadline_seconds = 120) {
+    return run_view_script(t, binary + " " + args, "", deadline_seconds);
+}
+
+// Every window is closed as the window manager's close button does.
+inline view_run run_closing_in_view(const temp_folder& t, const std::string& binary,
+                                    const std::string& args, int deadline_seconds = 120) {
+    return run_view_script(t, binary + " " + args, ZARN_CLOSE_WINDOW, deadline_seconds);
 }
 
 }  // namespace zarn_test
