@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <regex>
 #include <stdexcept>
@@ -55,6 +56,19 @@ inline cv::Mat read_picture(const std::string& path) { return cv::imread(path, c
 inline bool same_picture(const std::string& a, const std::string& b) {
     const cv::Mat x = read_picture(a), y = read_picture(b);
     return !x.empty() && x.size() == y.size() && cv::norm(x, y, cv::NORM_INF) == 0;
+}
+
+// Every entry of the folder, hidden ones included, sorted.
+inline std::vector<std::string> listing(const std::string& folder) {
+    std::vector<std::string> names = lines_of(run("ls -A " + quote(folder)).out);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// PATH with the folder of the built qev first, for the shell that runs it.
+inline std::string qev_on_path() {
+    const std::string qev = ZARN_QEV_BINARY;
+    return "PATH=" + quote(qev.substr(0, qev.rfind('/'))) + ":/usr/bin:/bin";
 }
 
 // Black and white squares of the given side, black at the top left.

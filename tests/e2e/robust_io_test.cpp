@@ -20,6 +20,7 @@ using zarn_test::binary_run;
 using zarn_test::copy_data;
 using zarn_test::exists;
 using zarn_test::lines_of;
+using zarn_test::listing;
 using zarn_test::make_folder;
 using zarn_test::matches;
 using zarn_test::quote;
@@ -44,13 +45,6 @@ namespace {
 const std::string binary = ZARN_BINARY;
 const std::string qev = ZARN_QEV_BINARY;
 const std::string data = ZARN_DATA_DIR;
-
-// Every entry of the folder, hidden ones included, sorted.
-std::vector<std::string> listing(const std::string& folder) {
-    std::vector<std::string> names = lines_of(run("ls -A " + quote(folder)).out);
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 }  // namespace
 

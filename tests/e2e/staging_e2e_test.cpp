@@ -18,6 +18,7 @@ using zarn_test::binary_run;
 using zarn_test::copy_data;
 using zarn_test::exists;
 using zarn_test::lines_of;
+using zarn_test::listing;
 using zarn_test::make_folder;
 using zarn_test::matches;
 using zarn_test::quote;
@@ -32,16 +33,7 @@ static const std::string& ms = zarn_test::ms_pattern;
 namespace {
 
 const std::string binary = ZARN_BINARY;
-const std::string qev = ZARN_QEV_BINARY;
-
-std::string qev_path() { return "PATH=" + quote(qev.substr(0, qev.rfind('/'))) + ":/usr/bin:/bin"; }
-
-// Every entry of the folder, hidden ones included, sorted.
-std::vector<std::string> listing(const std::string& folder) {
-    std::vector<std::string> names = lines_of(run("ls -A " + quote(folder)).out);
-    std::sort(names.begin(), names.end());
-    return names;
-}
+const std::string qev_path = zarn_test::qev_on_path();
 
 // A corner of coins.png: quick to compute, with a few features.
 void small_picture(const std::string& to) {
@@ -105,7 +97,7 @@ TEST(ZarnSharedFolder, EveryFileIsCreatedExclusivelyOrInAPrivateFolder) {
     const binary_run r = run_zarn(
         t, "-d -m -f -fi -de c.png out",
         // The leak checker of a sanitizer build cannot run under ptrace.
-        qev_path() + " ASAN_OPTIONS=detect_leaks=0 strace -ff -o traces/t -e trace=open,openat,creat,mkdir,mkdirat,mknod,mknodat,"
+        qev_path + " ASAN_OPTIONS=detect_leaks=0 strace -ff -o traces/t -e trace=open,openat,creat,mkdir,mkdirat,mknod,mknodat,"
                      "rename,renameat,renameat2,link,linkat,symlink,symlinkat");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
@@ -150,7 +142,7 @@ TEST(ZarnSharedFolder, SimultaneousDescriptorRunsDoNotMeet) {
     temp_folder t;
     small_picture(t / "c.png");
     const std::string z = quote(binary);
-    const std::string script = "cd " + quote(t.path()) + " || exit 2\n" + "export " + qev_path() + "\n" +
+    const std::string script = "cd " + quote(t.path()) + " || exit 2\n" + "export " + qev_path + "\n" +
                                "for i in 1 2 3 4 5 6 7 8 9 10; do\n"
                                "  " + z + " -de c.png out > a.$i 2>&1 & a=$!\n"
                                "  " + z + " -de c.png out > b.$i 2>&1 & b=$!\n"
@@ -228,7 +220,7 @@ TEST(ZarnInterrupts, FileSizeLimit) {
     EXPECT_EQ(listing(t / "out"), std::vector<std::string>{"c_dist.png"});
     EXPECT_EQ(read_file(t / "out/c_dist.png"), "old");
 
-    r = run_zarn(t, "-de -d c.png out", qev_path() + "; trap '' XFSZ; ulimit -f 8;");
+    r = run_zarn(t, "-de -d c.png out", qev_path + "; trap '' XFSZ; ulimit -f 8;");
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(matches(r.out, "c\\.png: done in " + ms + "\nCannot open output file out/c_dist\\.png !\n"))
         << r.out;
@@ -241,7 +233,7 @@ TEST(ZarnSharedFolder, LongOutputNames) {
     temp_folder t;
     const std::string stem(240, 's');
     small_picture(t / (stem + ".png"));
-    const binary_run r = run_zarn(t, "-d -m -f -fi -de " + stem + ".png", qev_path());
+    const binary_run r = run_zarn(t, "-d -m -f -fi -de " + stem + ".png", qev_path);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(listing(t.path()), (std::vector<std::string>{stem + ".png", stem + "_desc.txt",
                                                           stem + "_dist.png", stem + "_feat.png",
