@@ -80,9 +80,12 @@ private:
 };
 
 // Removes the folder's entries, then the folder; system calls only, so that
-// a signal handler may call it. The listing restarts after each removal
-// pass until a pass removes nothing. False when the folder stays.
+// a signal handler may call it. An empty folder (the common case: its file
+// renamed into place) goes at once; otherwise the listing restarts after
+// each removal pass until a pass removes nothing. False when the folder
+// stays.
 inline bool remove_folder(const char* path) noexcept {
+    if (::rmdir(path) == 0 || errno == ENOENT) return true;
     const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) {
         alignas(dirent64) char buffer[4096];
