@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <lumo/details/file/staged_file.hpp>
+
 #include "app/interrupts.hpp"
 
 namespace lumo::zarn {
@@ -254,16 +256,13 @@ private:
 // Starts the command through the shell, its process group known to the
 // signal handlers before any signal can be taken; -1 when it cannot start.
 pid_t start_shell(const std::string& command, int error_pipe) {
-    sigset_t all, old;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &old);
+    const lumo::staging::signal_block block;
     const pid_t pid = ::fork();
-    if (pid == 0) exec_shell(command.c_str(), error_pipe, old);
+    if (pid == 0) exec_shell(command.c_str(), error_pipe, block.previous());
     if (pid > 0) {
         ::setpgid(pid, pid);  // also done by the child: whichever comes first
         set_running_program(pid);
     }
-    sigprocmask(SIG_SETMASK, &old, nullptr);
     return pid;
 }
 

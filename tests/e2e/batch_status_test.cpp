@@ -14,6 +14,7 @@
 
 using zarn_test::binary_run;
 using zarn_test::copy_data;
+using zarn_test::executable;
 using zarn_test::exists;
 using zarn_test::lines_of;
 using zarn_test::make_folder;
@@ -25,15 +26,6 @@ using zarn_test::run_zarn;
 using zarn_test::temp_folder;
 using zarn_test::touch;
 static const std::string& ms = zarn_test::ms_pattern;
-
-namespace {
-
-void executable(const std::string& path, const std::string& script) {
-    touch(path, script);
-    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
-}
-
-}  // namespace
 
 // Every file of the batch is processed in order; the one that cannot be
 // opened is reported and skipped, and the run then ends with status 1. An

@@ -9,6 +9,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,6 +57,12 @@ inline cv::Mat read_picture(const std::string& path) { return cv::imread(path, c
 inline bool same_picture(const std::string& a, const std::string& b) {
     const cv::Mat x = read_picture(a), y = read_picture(b);
     return !x.empty() && x.size() == y.size() && cv::norm(x, y, cv::NORM_INF) == 0;
+}
+
+// A shell script that may be run.
+inline void executable(const std::string& path, const std::string& script) {
+    touch(path, script);
+    ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
 }
 
 // Every entry of the folder, hidden ones included, sorted.

@@ -227,14 +227,13 @@ TEST(ZarnRobust, FailingDescriptorProgram) {
     temp_folder t;
     copy_data("coins.png", t / "a.png");
     make_folder(t / "bin");
-    touch(t / "bin/qev",
+    zarn_test::executable(t / "bin/qev",
           "#!/bin/sh\n"
           "while [ $# -gt 0 ]; do [ \"$1\" = -o1 ] && out=$2; shift; done\n"
           "echo partial > \"$out\"\n"
           "echo chatter\n"
           "echo 'qev: ellipse 3 of 7 is malformed' >&2\n"
           "exit 3\n");
-    ASSERT_EQ(chmod((t / "bin/qev").c_str(), 0755), 0);
     touch(t / "a_desc.txt", "old descriptors\n");
     const std::string path = "PATH=" + quote(t / "bin") + ":/usr/bin:/bin";
 

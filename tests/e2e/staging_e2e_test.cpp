@@ -171,8 +171,7 @@ TEST(ZarnInterrupts, SignalWhileQevRunsLeavesNothingStaged) {
     small_picture(t / "c.png");
     make_folder(t / "bin");
     // A qev that says it has started and then waits.
-    touch(t / "bin/qev", "#!/bin/sh\necho $$ > " + quote(t / "qev.pid") + "\nexec sleep 60\n");
-    run("chmod 755 " + quote(t / "bin/qev"));
+    zarn_test::executable(t / "bin/qev", "#!/bin/sh\necho $$ > " + quote(t / "qev.pid") + "\nexec sleep 60\n");
     const std::string z = quote(binary);
     struct signal_case {
         const char* name;

@@ -75,6 +75,9 @@ public:
     signal_block(const signal_block&) = delete;
     signal_block& operator=(const signal_block&) = delete;
 
+    // The mask before the block, which a forked child restores.
+    const sigset_t& previous() const { return old_; }
+
 private:
     sigset_t old_;
 };
