@@ -60,7 +60,10 @@ public:
     // Feature text and descriptors.
     void save_features();
     void save_feature_file(const std::string& path);
+    // False when the file could not be written; nothing is then replaced.
+    bool write_staged_feature_file(const std::string& path);
     void extract_descriptors(const std::string& features, const std::string& descriptors);
+    [[noreturn]] void descriptor_failure(const std::string& features, const std::string& errors);
     void feature_geometry();
 
     image_set<real> images;

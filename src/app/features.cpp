@@ -14,6 +14,7 @@
 #include "app/application.hpp"
 #include "pipeline/stage_timer.hpp"
 #include "app/files.hpp"
+#include "app/program.hpp"
 
 namespace lumo::zarn {
 
@@ -72,21 +73,9 @@ template void write_features_axes(std::ostream&, feature_set<double>&);
 template void write_features_covariance(std::ostream&, feature_set<double>&);
 template void write_features_inverse_covariance(std::ostream&, feature_set<double>&);
 
-std::string shell_quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char ch : text) {
-        if (ch == '\'')
-            quoted += "'\\''";
-        else
-            quoted += ch;
-    }
-    return quoted + "'";
-}
-
-std::string descriptor_invocation(const std::string& image, const std::string& features,
-                                  const std::string& descriptors) {
-    return "qev -i " + shell_quote(image) + " -sift -p1 " + shell_quote(features) + " -o1 " +
-           shell_quote(descriptors);
+std::vector<std::string> descriptor_arguments(const std::string& image, const std::string& features,
+                                              const std::string& descriptors) {
+    return {"qev", "-i", image, "-sift", "-p1", features, "-o1", descriptors};
 }
 
 void application::feature_geometry() {
@@ -95,8 +84,8 @@ void application::feature_geometry() {
 }
 
 // The feature file is written whole or not at all, before the descriptor
-// program runs. With -de alone it is only that program's input, which never
-// appears in the output folder.
+// program runs. With -de alone it is only that program's input, which
+// appears in the output folder only when the program fails.
 void application::save_features() {
     const std::string path = output_name(output_suffixes[6], feature_extension);
     if (opts.commands.features || !opts.commands.descriptors) {
@@ -120,35 +109,43 @@ void application::save_features() {
 }
 
 void application::save_feature_file(const std::string& path) {
+    if (!write_staged_feature_file(path)) error_exit("Cannot open output file " + path + " !");
+}
+
+bool application::write_staged_feature_file(const std::string& path) {
     lumo::staged_file file(path);
-    if (!file.ready() || !write_feature_file(file.temp_path(), images.features, opts.features.format) ||
-        !file.commit())
-        error_exit("Cannot open output file " + path + " !");
+    return file.ready() && write_feature_file(file.temp_path(), images.features, opts.features.format) &&
+           file.commit();
 }
 
 // The program reads its own copy of the feature file and writes its output
 // and any side file (its parameters) in the private folder where the
 // descriptor file is staged; the output is renamed over the descriptor file
-// once the program has succeeded. When it runs and fails, its own error
-// output is shown; when it cannot be found at all, the feature file is
-// written for a later run by hand.
+// once the program has succeeded. The program makes that output itself, so
+// that one which ends well without writing it is seen to have failed.
 void application::extract_descriptors(const std::string& features, const std::string& descriptors) {
     lumo::staged_file output(descriptors);
-    if (!output.ready()) error_exit("Cannot open output file " + descriptors + " !");
+    if (!output.ready() || !output.vacate()) error_exit("Cannot open output file " + descriptors + " !");
     const std::string input = output.folder_path() + "features.txt";
     if (!write_feature_file(input, images.features, opts.features.format))
         error_exit("Cannot open output file " + features + " !");
     const std::string image = opts.files.input_folder + opts.program.file_name;
-    const command_outcome run =
-        run_command_collecting_errors(descriptor_invocation(image, input, output.temp_path()));
-    if (!run.success) {
+    const program_outcome run = run_program_collecting_errors(descriptor_arguments(image, input, output.temp_path()));
+    if (!run.success || !output.written()) {
         output.discard();
-        std::cerr << run.errors << std::flush;
-        if (!run.found && !opts.commands.features) save_feature_file(features);
-        std::cout << std::endl;
-        error_exit("Cannot run the descriptor extraction executable qev/qev.exe !");
+        descriptor_failure(features, run.errors);
     }
     if (!output.commit()) error_exit("Cannot open output file " + descriptors + " !");
+}
+
+// The program's own error output is shown, and the feature file it was given
+// stays in the output folder, so that it can be run again by hand.
+void application::descriptor_failure(const std::string& features, const std::string& errors) {
+    std::cerr << errors << std::flush;
+    const bool kept = opts.commands.features || write_staged_feature_file(features);
+    std::cout << std::endl;
+    if (!kept) std::cout << "Cannot open output file " << features << " !" << std::endl;
+    error_exit("Cannot run the descriptor extraction executable qev/qev.exe !");
 }
 
 }  // namespace lumo::zarn

@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "app/options.hpp"
 
@@ -22,13 +23,10 @@ void write_features_covariance(std::ostream& out, feature_set<T>& features);
 template <typename T>
 void write_features_inverse_covariance(std::ostream& out, feature_set<T>& features);
 
-// The text in single quotes for the shell; a quote inside becomes '\''.
-std::string shell_quote(const std::string& text);
-
-// "qev -i <image> -sift -p1 <features> -o1 <descriptors>" with every path
-// quoted.
-std::string descriptor_invocation(const std::string& image, const std::string& features,
-                                  const std::string& descriptors);
+// The command line of the descriptor program: "qev -i <image> -sift -p1
+// <features> -o1 <descriptors>", one argument each.
+std::vector<std::string> descriptor_arguments(const std::string& image, const std::string& features,
+                                              const std::string& descriptors);
 
 }  // namespace lumo::zarn
 

@@ -5,17 +5,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-
-#include <lumo/details/file/staged_file.hpp>
-
-#include "app/interrupts.hpp"
 
 namespace lumo::zarn {
 
@@ -218,100 +210,6 @@ bool run_command(const std::string& command) {
     if (status == 0) return true;
     if (!not_found(status)) return false;
     return std::system((current_prefix + command).c_str()) == 0;
-}
-
-namespace {
-
-// Closes a descriptor when it goes out of scope.
-class descriptor {
-public:
-    explicit descriptor(int fd = -1) : fd_(fd) {}
-    ~descriptor() { reset(); }
-    descriptor(const descriptor&) = delete;
-    descriptor& operator=(const descriptor&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
-
-// The child's side: its own process group (so that an interrupted run can
-// end it with whatever it started), standard output to /dev/null, standard
-// error into the pipe, the signal mask of the parent before the fork.
-// Async-signal-safe calls only, between fork and exec.
-[[noreturn]] void exec_shell(const char* command, int error_pipe, const sigset_t& mask) {
-    ::setpgid(0, 0);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null < 0 || ::dup2(null, STDOUT_FILENO) < 0 || ::dup2(error_pipe, STDERR_FILENO) < 0)
-        ::_exit(status_not_found);
-    ::sigprocmask(SIG_SETMASK, &mask, nullptr);
-    ::execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
-    ::_exit(status_not_found);
-}
-
-// Starts the command through the shell, its process group known to the
-// signal handlers before any signal can be taken; -1 when it cannot start.
-pid_t start_shell(const std::string& command, int error_pipe) {
-    const lumo::staging::signal_block block;
-    const pid_t pid = ::fork();
-    if (pid == 0) exec_shell(command.c_str(), error_pipe, block.previous());
-    if (pid > 0) {
-        ::setpgid(pid, pid);  // also done by the child: whichever comes first
-        set_running_program(pid);
-    }
-    return pid;
-}
-
-// One attempt: standard error collected, standard output dropped. Returns
-// the wait status; a shell that cannot be started finds nothing.
-int run_for_errors(const std::string& command, std::string& errors) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return status_not_found << 8;
-    descriptor reader(fds[0]), writer(fds[1]);
-    const pid_t pid = start_shell(command, writer.get());
-    writer.reset();
-    if (pid < 0) return status_not_found << 8;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(reader.get(), buffer, sizeof buffer);
-        if (n > 0) {
-            errors.append(buffer, static_cast<size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-            break;
-        }
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            status = -1;
-            break;
-        }
-    }
-    set_running_program(0);
-    return status;
-}
-
-}  // namespace
-
-command_outcome run_command_collecting_errors(const std::string& command) {
-    command_outcome outcome;
-    for (const std::string& attempt : {command, current_prefix + command}) {
-        std::string errors;
-        const int status = run_for_errors(attempt, errors);
-        if (status == 0) {
-            outcome.success = true;
-            return outcome;
-        }
-        if (not_found(status)) continue;  // the shell's own "not found"
-        outcome.found = true;
-        outcome.errors = errors;
-        return outcome;
-    }
-    return outcome;
 }
 
 }  // namespace lumo::zarn

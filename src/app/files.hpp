@@ -51,18 +51,6 @@ bool has_wildcard(const std::string& s);
 // is looked for once more with "./" in front.
 bool run_command(const std::string& command);
 
-// A run of a program that the shell searches for.
-struct command_outcome {
-    bool success = false;  // an attempt ended with status 0
-    bool found = false;    // an attempt found the program (shell status other than 127)
-    std::string errors;    // the standard error of the attempt that found it
-};
-
-// As run_command, with the program's standard output discarded and its
-// standard error collected instead. The program runs in a process group of
-// its own, which a signal that ends the run ends too.
-command_outcome run_command_collecting_errors(const std::string& command);
-
 }  // namespace lumo::zarn
 
 #endif

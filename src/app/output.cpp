@@ -22,7 +22,13 @@ void normalize_map(lumo::array_2d<T>& map, size_t modulus) {
     T max = 0;
     for (size_t i = 0; i < n; ++i)
         if (v[i] > max && v[i] != inf) max = v[i];
-    if (max == 0) return;
+    // A map with no positive finite value keeps its zeros; +infinity, where
+    // no distance reached, still becomes 1, so that no output holds it.
+    if (max == 0) {
+        for (size_t i = 0; i < n; ++i)
+            if (v[i] == inf) v[i] = T(1);
+        return;
+    }
     if (modulus == 0) {
         for (size_t i = 0; i < n; ++i) v[i] = v[i] == inf ? T(1) : v[i] / max;
     } else {

@@ -1,5 +1,6 @@
 // The per-file loop, the earlier-output filter and output naming.
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <initializer_list>
 #include <iostream>
@@ -183,16 +184,27 @@ std::vector<planned_output> planned_outputs(const options<T>& o) {
     return out;
 }
 
+// Whether the folder of the path takes a name as long as the path's own
+// (staged files have short names: only the final rename would fail).
+bool name_fits(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const size_t length = slash == std::string::npos ? path.size() : path.size() - slash - 1;
+    return longest < 0 || length <= static_cast<size_t>(longest);
+}
+
 }  // namespace
 
 // Making the folder of each output ends the run as the output stage would;
-// a format without a writer, or a folder or file that takes no staged
-// write, is refused with the message of a failed write.
+// a format without a writer, a name too long for its folder, or a folder or
+// file that takes no staged write, is refused with the message of a failed
+// write.
 void application::check_outputs() {
     if (opts.program.view) return;
     for (const planned_output& o : planned_outputs(opts)) {
         const std::string path = output_name(o.index, o.extension);
-        if ((o.picture && !lumo::has_image_writer(path)) || !lumo::can_stage(path))
+        if ((o.picture && !lumo::has_image_writer(path)) || !name_fits(path) || !lumo::can_stage(path))
             error_exit("Cannot open output file " + path + " !");
     }
 }

@@ -126,20 +126,6 @@ TEST(Features, GeometryMatchesAxesWriterAndNeverNaN) {
     EXPECT_EQ(sink.str().find("nan"), std::string::npos);
 }
 
-TEST(Features, CommandQuotesEveryPath) {
-    using lumo::zarn::shell_quote;
-    EXPECT_EQ(shell_quote("a b"), "'a b'");
-    EXPECT_EQ(shell_quote("it's"), "'it'\\''s'");
-    EXPECT_EQ(lumo::zarn::descriptor_invocation("./in put.png", "o/x_feat.txt", "o/x_desc.txt"),
-              "qev -i './in put.png' -sift -p1 'o/x_feat.txt' -o1 'o/x_desc.txt'");
-    // The shell sees the exact name, spaces, quotes and $ included.
-    const temp_folder t;
-    const std::string folder = t.path() + "/";
-    const std::string weird = folder + "a b 'c' \"d\" $HOME;e.txt";
-    std::ofstream(weird) << "x";
-    EXPECT_EQ(std::system(("test -f " + shell_quote(weird)).c_str()), 0);
-}
-
 TEST(Features, SaveFeaturesWritesChosenFormat) {
     const temp_folder t;
     const std::string folder = t.path() + "/";

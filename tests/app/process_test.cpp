@@ -109,12 +109,17 @@ TEST(NormalizeMap, IsocontoursAreASawTooth) {
     EXPECT_EQ(values_of(m), (std::vector<double>{0, third, two, 0, third, two, third, 1}));
 }
 
-TEST(NormalizeMap, MapsWithoutPositiveFiniteValuesStay) {
-    auto zeros = map_of({0, 0, inf});
-    normalize_map(zeros, 0);
-    EXPECT_EQ(values_of(zeros), (std::vector<double>{0, 0, inf}));
-    normalize_map(zeros, 4);
-    EXPECT_EQ(values_of(zeros), (std::vector<double>{0, 0, inf}));
+// Zeros stay zeros, and +infinity becomes 1 in either form: no output ever
+// holds an infinity.
+TEST(NormalizeMap, MapsWithoutPositiveFiniteValuesKeepTheirZeros) {
+    for (const size_t modulus : {0, 4}) {
+        auto zeros = map_of({0, 0, inf});
+        normalize_map(zeros, modulus);
+        EXPECT_EQ(values_of(zeros), (std::vector<double>{0, 0, 1})) << modulus;
+        auto unreached = map_of({inf, inf});
+        normalize_map(unreached, modulus);
+        EXPECT_EQ(values_of(unreached), (std::vector<double>{1, 1})) << modulus;
+    }
     lumo::array_2d<double> empty;
     normalize_map(empty, 0);
     EXPECT_TRUE(empty.empty());

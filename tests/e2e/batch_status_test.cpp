@@ -84,6 +84,17 @@ TEST(ZarnBatch, OutputsAreCheckedBeforeTheImageIsComputed) {
     EXPECT_FALSE(exists(t / "a_dist.png"));
     EXPECT_EQ(read_file(t / "out/a_part.png"), "old");
 
+    // A name of 250 characters without an extension: its outputs' names
+    // (259 characters) are longer than a folder takes.
+    const std::string name(250, 'n');
+    copy_data("horse_mask.png", t / name);
+    r = run_zarn(t, "-t -b -d -m " + name + " out");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "\n-> " + name + ": \nCannot open output file out/" + name + "_dist.png !\n");
+    r = run_zarn(t, "-t -b -f " + name + " out");
+    EXPECT_EQ(r.out, "\n-> " + name + ": \nCannot open output file out/" + name + "_feat.txt !\n");
+    EXPECT_EQ(zarn_test::listing(t / "out"), std::vector<std::string>{"a_part.png"});
+
     // Text outputs need no image writer.
     r = run_zarn(t, "-b -f x.bak");
     EXPECT_EQ(r.status, 0) << r.out;
@@ -98,7 +109,9 @@ TEST(ZarnBatch, AFailingQevDoesNotMakeTheOneInTheCurrentFolderRun) {
     copy_data("horse_mask.png", t / "a.png");
     make_folder(t / "bin");
     executable(t / "bin/qev", "#!/bin/sh\necho 'qev: cannot read image' >&2\nexit 1\n");
-    executable(t / "qev", "#!/bin/sh\ntouch ran\nexit 0\n");
+    executable(t / "qev",
+               "#!/bin/sh\ntouch ran\n"
+               "while [ $# -gt 0 ]; do [ \"$1\" = -o1 ] && echo 128 > \"$2\"; shift; done\n");
     const std::string path = "PATH=" + quote(t / "bin") + ":/usr/bin:/bin";
 
     binary_run r = run_zarn(t, "-b -de a.png", path);
@@ -109,10 +122,11 @@ TEST(ZarnBatch, AFailingQevDoesNotMakeTheOneInTheCurrentFolderRun) {
     EXPECT_EQ(r.err, "qev: cannot read image\n");
     EXPECT_FALSE(exists(t / "ran"));
     EXPECT_FALSE(exists(t / "a_desc.txt"));
-    EXPECT_FALSE(exists(t / "a_feat.txt"));
+    EXPECT_TRUE(exists(t / "a_feat.txt"));  // kept for a run by hand
 
     // Without a qev on the search path the one in the current folder runs.
     r = run_zarn(t, "-b -de a.png", "PATH=/usr/bin:/bin");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(exists(t / "ran"));
+    EXPECT_EQ(read_file(t / "a_desc.txt"), "128\n");
 }

@@ -222,7 +222,7 @@ TEST(ZarnRobust, OutputNameCollisionsAreWarned) {
 
 // A descriptor program that runs and fails: its own error output is shown,
 // the old descriptor file is kept (not replaced by its partial output), and
-// the feature file made for it goes unless -f keeps it.
+// the feature file made for it is left for a run by hand.
 TEST(ZarnRobust, FailingDescriptorProgram) {
     temp_folder t;
     copy_data("coins.png", t / "a.png");
@@ -244,12 +244,15 @@ TEST(ZarnRobust, FailingDescriptorProgram) {
         << r.out;
     EXPECT_EQ(r.err, "qev: ellipse 3 of 7 is malformed\n");
     EXPECT_EQ(read_file(t / "a_desc.txt"), "old descriptors\n");
-    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
+    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "a_feat.txt", "bin"}));
+    const std::string left = read_file(t / "a_feat.txt");
+    ASSERT_EQ(unlink((t / "a_feat.txt").c_str()), 0);
 
     r = run_zarn(t, "-de -f a.png", path);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "qev: ellipse 3 of 7 is malformed\n");
     EXPECT_EQ(read_file(t / "a_feat.txt").substr(0, 2), "0\n");  // kept, in the format the program reads
+    EXPECT_EQ(read_file(t / "a_feat.txt"), left);
     EXPECT_EQ(read_file(t / "a_desc.txt"), "old descriptors\n");
 
     // Our own program replaces the old descriptor file once it succeeds; its
@@ -278,7 +281,7 @@ TEST(ZarnRobust, ViewModeWithoutADisplayStopsFirst) {
 
 // In binary mode an all-foreground image lies at distance 0 from its
 // foreground everywhere; an all-background one and constant weighted images
-// keep an infinite distance.
+// have no finite distance, written as 1 (where no distance reached).
 TEST(ZarnRobust, AllForegroundMaskHasDistanceZero) {
     temp_folder t;
     ASSERT_TRUE(cv::imwrite(t / "full.tif", cv::Mat(10, 12, CV_8UC1, cv::Scalar(255))));
@@ -288,8 +291,6 @@ TEST(ZarnRobust, AllForegroundMaskHasDistanceZero) {
         read_picture(t / name).convertTo(d, CV_64F);
         return d;
     };
-    const double inf = std::numeric_limits<double>::infinity();
-
     binary_run r = run_zarn(t, "-d -b -t full.tif");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("\nDegenerate case: input is constant!\n"), std::string::npos) << r.out;
@@ -300,8 +301,15 @@ TEST(ZarnRobust, AllForegroundMaskHasDistanceZero) {
     ASSERT_EQ(run_zarn(t, "-d -b empty.tif").status, 0);
     d = distances("empty_dist.tif");
     ASSERT_EQ(d.size(), cv::Size(12, 10));
-    EXPECT_EQ(cv::countNonZero(d == inf), 120);
+    EXPECT_EQ(cv::countNonZero(d == 1.0), 120);
 
     ASSERT_EQ(run_zarn(t, "-d full.tif").status, 0);
-    EXPECT_EQ(cv::countNonZero(distances("full_dist.tif") == inf), 120);
+    EXPECT_EQ(cv::countNonZero(distances("full_dist.tif") == 1.0), 120);
+    // The dual of a constant image, and the bytes of a PNG: white, not the
+    // black of the foreground.
+    ASSERT_EQ(run_zarn(t, "-ud full.tif").status, 0);
+    EXPECT_EQ(cv::countNonZero(distances("full_udist.tif") == 1.0), 120);
+    ASSERT_TRUE(cv::imwrite(t / "empty.png", cv::Mat(10, 12, CV_8UC1, cv::Scalar(0))));
+    ASSERT_EQ(run_zarn(t, "-b -d empty.png").status, 0);
+    EXPECT_EQ(cv::countNonZero(distances("empty_dist.png") == 255.0), 120);
 }

@@ -107,7 +107,7 @@ TEST(ZarnSharedFolder, EveryFileIsCreatedExclusivelyOrInAPrivateFolder) {
     std::set<std::string> private_folders;
     size_t by_qev = 0;
     const std::vector<std::string> traces = lines_of(run("ls " + quote(t / "traces")).out);
-    EXPECT_GE(traces.size(), 3u);  // zarn, the shell, qev
+    EXPECT_GE(traces.size(), 2u);  // zarn and qev
     for (const std::string& trace : traces) {
         const std::string text = read_file(t / ("traces/" + trace));
         const bool qev_process = text.find("staged.txt.params") != std::string::npos;

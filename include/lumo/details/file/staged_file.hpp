@@ -195,6 +195,7 @@ public:
         if (mode != 0) (void)::fchmod(fd, mode);
         ::close(fd);
         temp_ = temp;
+        mode_ = mode;
     }
     ~staged_file() { discard(); }
     staged_file(const staged_file&) = delete;
@@ -212,10 +213,22 @@ public:
     // link it names.
     const std::string& target_path() const { return target_; }
 
-    // Renames the written file over the final one. False when nothing is
-    // staged or the rename fails; the private folder is removed either way.
+    // Removes the staged file but keeps its name, for a writer that creates
+    // the file itself (another program); false when it cannot be removed.
+    bool vacate() { return ready() && ::unlink(temp_.c_str()) == 0; }
+
+    // Whether the staged name holds a regular file (not a link).
+    bool written() const {
+        struct stat st;
+        return ready() && ::lstat(temp_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    }
+
+    // Renames the written file over the final one, with the permissions of
+    // the file it replaces. False when nothing is staged or the rename
+    // fails; the private folder is removed either way.
     bool commit() {
         if (!ready()) return false;
+        if (mode_ != 0) (void)::chmod(temp_.c_str(), mode_);
         const bool renamed = ::rename(temp_.c_str(), target_.c_str()) == 0;
         discard();
         return renamed;
@@ -264,6 +277,7 @@ private:
 
     std::string target_;
     std::string temp_;
+    mode_t mode_ = 0;  // of the replaced file; 0 for a new one
     staging::folder_handle folder_;
 };
 

@@ -1,0 +1,145 @@
+// A descriptor program that cannot be started, fails, or ends well without
+// writing its output, end to end: the run reports it and ends with status 1,
+// the feature file it was given stays for a run by hand, nothing staged is
+// left, and the qev of the current folder never stands in for one on PATH.
+// qev itself is executed directly, without a shell.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_support.hpp"
+
+using zarn_test::binary_run;
+using zarn_test::copy_data;
+using zarn_test::executable;
+using zarn_test::exists;
+using zarn_test::lines_of;
+using zarn_test::listing;
+using zarn_test::make_folder;
+using zarn_test::matches;
+using zarn_test::quote;
+using zarn_test::read_file;
+using zarn_test::run;
+using zarn_test::run_zarn;
+using zarn_test::temp_folder;
+using zarn_test::touch;
+static const std::string& ms = zarn_test::ms_pattern;
+
+namespace {
+
+const std::string failure_message = "Cannot run the descriptor extraction executable qev/qev\\.exe !\n";
+
+// The feature file that a successful -de -f run with our qev keeps.
+std::string kept_by_a_good_run() {
+    temp_folder t;
+    copy_data("horse_mask.png", t / "a.png");
+    const binary_run r = run_zarn(t, "-b -de -f a.png", zarn_test::qev_on_path());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    return read_file(t / "a_feat.txt");
+}
+
+struct failing_qev {
+    std::string name;
+    std::string script;
+    mode_t mode;
+    std::string errors;  // what zarn shows of it on standard error
+};
+
+}  // namespace
+
+TEST(ZarnDescriptorFailure, EveryFailureKeepsTheFeatureFileAndLetsNoOtherQevRun) {
+    const std::string wanted = kept_by_a_good_run();
+    ASSERT_TRUE(matches(wanted, "0\n[1-9][0-9]*\n(.+\n)+"));
+    const std::vector<failing_qev> cases = {
+        {"fails", "#!/bin/sh\necho 'qev: bad ellipse' >&2\nexit 3\n", 0755, "qev: bad ellipse\n"},
+        // What a missing shared library gives: the loader's message and 127.
+        {"ends with 127", "#!/bin/sh\necho 'qev: error while loading shared libraries' >&2\nexit 127\n", 0755,
+         "qev: error while loading shared libraries\n"},
+        {"not executable", "#!/bin/sh\nexit 0\n", 0644, "qev: Permission denied\n"},
+        {"writes nothing", "#!/bin/sh\nexit 0\n", 0755, ""},
+        {"writes a link", "#!/bin/sh\nwhile [ $# -gt 0 ]; do [ \"$1\" = -o1 ] && ln -s /etc/passwd \"$2\"; shift; done\n",
+         0755, ""},
+    };
+    for (const failing_qev& c : cases) {
+        SCOPED_TRACE(c.name);
+        temp_folder t;
+        copy_data("horse_mask.png", t / "a.png");
+        make_folder(t / "bin");
+        executable(t / "bin/qev", c.script);
+        ASSERT_EQ(chmod((t / "bin/qev").c_str(), c.mode), 0);
+        // The one of the current folder would succeed, and must not run.
+        executable(t / "qev",
+                   "#!/bin/sh\ntouch ran\n"
+                   "while [ $# -gt 0 ]; do [ \"$1\" = -o1 ] && echo 128 > \"$2\"; shift; done\n");
+        const std::string path = "PATH=" + quote(t / "bin") + ":/usr/bin:/bin";
+
+        binary_run r = run_zarn(t, "-b -de a.png", path);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\n" + failure_message)) << r.out;
+        EXPECT_EQ(r.err, c.errors);
+        EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_feat.txt", "bin", "qev"}));
+        EXPECT_EQ(read_file(t / "a_feat.txt"), wanted);
+
+        // With -f the file was kept before the program ran; with -t the
+        // message follows the stage lines.
+        ASSERT_EQ(unlink((t / "a_feat.txt").c_str()), 0);
+        r = run_zarn(t, "-t -b -de -f a.png out", path);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(matches(r.out, "(.*\n)*=+\n\n" + failure_message)) << r.out;
+        EXPECT_EQ(listing(t / "out"), std::vector<std::string>{"a_feat.txt"});
+        EXPECT_EQ(read_file(t / "out/a_feat.txt"), wanted);
+        EXPECT_FALSE(exists(t / "ran"));
+    }
+}
+
+// No file named qev on PATH: the qev of the current folder runs; when there
+// is none either, the feature file is kept as for any failure.
+TEST(ZarnDescriptorFailure, TheCurrentFolderOnlyWithoutAnyQevOnThePath) {
+    temp_folder t;
+    copy_data("horse_mask.png", t / "a.png");
+    make_folder(t / "bin");
+    make_folder(t / "bin/qev");  // a folder is no program
+    const std::string path = "PATH=" + quote(t / "bin") + ":/usr/bin:/bin";
+    binary_run r = run_zarn(t, "-b -de a.png", path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(exists(t / "a_feat.txt"));
+    ASSERT_EQ(unlink((t / "a_feat.txt").c_str()), 0);
+
+    ASSERT_EQ(run("cp " + quote(ZARN_QEV_BINARY) + " " + quote(t / "qev")).status, 0);
+    r = run_zarn(t, "-b -de a.png", path);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin", "qev"}));
+}
+
+// Traced: zarn executes qev itself, found on PATH, with one argument per
+// path however it is spelt; no shell runs.
+TEST(ZarnDescriptorFailure, QevIsExecutedDirectly) {
+    if (run("strace -f -o /dev/null true").status != 0) GTEST_SKIP() << "strace cannot trace here";
+    temp_folder t;
+    std::filesystem::copy_file(std::string(ZARN_DATA_DIR) + "/horse_mask.png", t / "it's a $horse.png");
+    const binary_run r =
+        run_zarn(t, "-b -de \"it's a \\$horse.png\"",
+                 zarn_test::qev_on_path() + " ASAN_OPTIONS=detect_leaks=0 strace -f -o trace.txt -e trace=execve");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::vector<std::string> programs;
+    for (const std::string& line : lines_of(read_file(t / "trace.txt"))) {
+        std::smatch m;
+        if (std::regex_search(line, m, std::regex(R"re(execve\("([^"]*)", \[(.*)\].* = 0$)re")))
+            programs.push_back(m[1].str() + " " + m[2].str());
+    }
+    const std::string qev = ZARN_QEV_BINARY;
+    ASSERT_EQ(programs.size(), 2u) << read_file(t / "trace.txt");
+    EXPECT_EQ(programs[0].substr(0, programs[0].find(' ')), ZARN_BINARY);
+    EXPECT_TRUE(matches(programs[1], std::regex_replace(qev, std::regex(R"([.^$|()\[\]{}*+?\\])"), "\\$&") +
+                                         " \"qev\", \"-i\", \"\\./it's a \\$horse\\.png\", \"-sift\", "
+                                         "\"-p1\", \"[^\"]*/\\.zarn-[^\"/]+/features\\.txt\", "
+                                         "\"-o1\", \"[^\"]*/\\.zarn-[^\"/]+/staged\\.txt\""))
+        << programs[1];
+    EXPECT_TRUE(exists(t / "it's a $horse_desc.txt"));
+}
