@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -59,9 +60,12 @@ bool stat_folder(const std::string& path, struct stat& st) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool mark_visited(const struct stat& st, visited_folders& visited) {
-    return visited.insert({static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)})
-        .second;
+folder_path::value_type folder_id(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+bool on_path(const folder_path::value_type& id, const folder_path& path) {
+    return std::find(path.begin(), path.end(), id) != path.end();
 }
 
 // Whether a search lists the entry: never a folder. A name given without
@@ -96,30 +100,33 @@ void expand_file_pattern(const std::string& pattern, std::string& folder,
     if (!split_path(pattern, folder, name)) return;
     append_matches(name, folder, "", list, has_wildcard(name));
     if (!recursive) return;
-    visited_folders visited;
+    folder_path path;
     struct stat st;
-    if (stat_folder(folder, st)) mark_visited(st, visited);
-    search_subfolders(name, folder, "", list, visited);
+    if (stat_folder(folder, st)) path.push_back(folder_id(st));
+    search_subfolders(name, folder, "", list, path);
 }
 
 void list_matching_files(const std::string& pattern, const std::string& folder,
                          const std::string& prefix, std::vector<std::string>& list,
-                         visited_folders& visited) {
+                         folder_path& path) {
     append_matches(pattern, folder, prefix, list, true);
-    search_subfolders(pattern, folder, prefix, list, visited);
+    search_subfolders(pattern, folder, prefix, list, path);
 }
 
 void search_subfolders(const std::string& pattern, const std::string& folder,
                        const std::string& prefix, std::vector<std::string>& list,
-                       visited_folders& visited) {
+                       folder_path& path) {
     folder_listing listing(folder + prefix);
     std::string name;
     struct stat st;
     while (listing.next(name)) {
         if (name == current_folder || name == parent_folder || !matches(match_all, name)) continue;
         if (!stat_folder(folder + prefix + name, st)) continue;
-        if (!mark_visited(st, visited)) continue;  // reached before, e.g. via a link
-        list_matching_files(pattern, folder, prefix + name + "/", list, visited);
+        const folder_path::value_type id = folder_id(st);
+        if (on_path(id, path)) continue;  // a link back up: a cycle
+        path.push_back(id);
+        list_matching_files(pattern, folder, prefix + name + "/", list, path);
+        path.pop_back();
     }
 }
 
