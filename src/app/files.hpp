@@ -19,15 +19,24 @@ namespace lumo::zarn {
 // is searched under each of its paths.
 using folder_path = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
+// The names a search lists: those that the pattern matches, or only the
+// name itself when it is taken literally.
+struct name_filter {
+    std::string text;
+    bool literal = false;
+    bool accepts(const std::string& name) const;
+};
+
 // folder := the pattern's folder part; appends the matching non-folder
 // entries, and with recursive those of every subfolder (pre-order), links
-// to folders followed.
+// to folders followed. A pattern that matches nothing is taken literally,
+// as a shell passes it on.
 void expand_file_pattern(const std::string& pattern, std::string& folder,
                          std::vector<std::string>& list, bool recursive);
-void list_matching_files(const std::string& pattern, const std::string& folder,
+void list_matching_files(const name_filter& filter, const std::string& folder,
                          const std::string& prefix, std::vector<std::string>& list,
                          folder_path& path);
-void search_subfolders(const std::string& pattern, const std::string& folder,
+void search_subfolders(const name_filter& filter, const std::string& folder,
                        const std::string& prefix, std::vector<std::string>& list,
                        folder_path& path);
 

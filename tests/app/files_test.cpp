@@ -127,6 +127,36 @@ TEST(FileSearch, ExactNamesTrailingSlashAndWildcardFolders) {
     EXPECT_TRUE(files.empty());
 }
 
+// root: x[1].png, d[1].png/ (a folder), sub/x[1].png, sub/deeper/x[1].png
+TEST(FileSearch, PatternMatchingNothingIsTakenLiterally) {
+    temp_folder t;
+    touch(t / "x[1].png");
+    make_folder(t / "d[1].png");
+    make_folder(t / "sub");
+    touch(t / "sub/x[1].png");
+    make_folder(t / "sub/deeper");
+    touch(t / "sub/deeper/x[1].png");
+    std::string folder;
+    std::vector<std::string> files;
+    expand_file_pattern(t / "x[1].png", folder, files, false);
+    EXPECT_EQ(files, (std::vector<std::string>{"x[1].png"}));
+    files.clear();
+    expand_file_pattern(t / "x[1].png", folder, files, true);
+    EXPECT_EQ(sorted(files),
+              (std::vector<std::string>{"sub/deeper/x[1].png", "sub/x[1].png", "x[1].png"}));
+    files.clear();
+    expand_file_pattern(t / "d[1].png", folder, files, false);  // never a folder
+    EXPECT_TRUE(files.empty());
+
+    // A match anywhere, even in a subfolder only, leaves the pattern a pattern.
+    touch(t / "sub/x1.png");
+    expand_file_pattern(t / "x[1].png", folder, files, true);
+    EXPECT_EQ(files, (std::vector<std::string>{"sub/x1.png"}));
+    files.clear();
+    expand_file_pattern(t / "x[1].png", folder, files, false);
+    EXPECT_EQ(files, (std::vector<std::string>{"x[1].png"}));
+}
+
 TEST(PathUtilities, SplittingAndSlashes) {
     std::string folder, name;
     EXPECT_TRUE(split_path("img/x/a.png", folder, name));

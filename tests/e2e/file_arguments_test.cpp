@@ -72,7 +72,29 @@ TEST(FileArguments, RecursiveRunProcessesEveryPathThroughLinksOnce) {
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(processed_names(r.out),
               (std::vector<std::string>{"a.png", "ext/o.png", "sub/s.png", "twin/s.png"}));
-    EXPECT_EQ(files_under(t / "out"), (std::vector<std::string>{"./a_dist.png", "./ext/o_dist.png",
-                                                               "./sub/s_dist.png", "./twin/s_dist.png"}));
+    EXPECT_EQ(files_under(t / "out"),
+              (std::vector<std::string>{"./a_dist.png", "./ext/o_dist.png", "./sub/s_dist.png",
+                                        "./twin/s_dist.png"}));
     EXPECT_EQ(r.err, "");  // no output written twice
+}
+
+TEST(FileArguments, PatternMatchingNothingIsTakenAsTheFileName) {
+    temp_folder t;
+    picture(t / "x[1].png");
+    binary_run r = run_zarn(t, "-d 'x[1].png'");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(processed_names(r.out), std::vector<std::string>{"x[1].png"});
+    EXPECT_EQ(files_under(t.path()), (std::vector<std::string>{"./x[1].png", "./x[1]_dist.png"}));
+
+    // A pattern that matches takes its matches only.
+    picture(t / "x1.png");
+    r = run_zarn(t, "-d 'x[1].png' out");
+    EXPECT_EQ(processed_names(r.out), std::vector<std::string>{"x1.png"});
+    EXPECT_EQ(files_under(t / "out"), std::vector<std::string>{"./x1_dist.png"});
+
+    for (const std::string pattern : {"y[2].png", "x[2].png"}) {
+        r = run_zarn(t, "-d -r " + quote(pattern));
+        EXPECT_EQ(r.status, 1) << pattern;
+        EXPECT_EQ(r.out, "No file found matching " + pattern + " !\n");
+    }
 }
