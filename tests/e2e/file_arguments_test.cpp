@@ -98,3 +98,32 @@ TEST(FileArguments, PatternMatchingNothingIsTakenAsTheFileName) {
         EXPECT_EQ(r.out, "No file found matching " + pattern + " !\n");
     }
 }
+
+// Standard output stays that of the run; option values, the pattern and
+// the output folder are never named.
+TEST(FileArguments, ArgumentsThatTheRunDropsAreNamedOnStandardError) {
+    temp_folder t;
+    picture(t / "a.png");
+    picture(t / "b.png");
+    const std::string file_run =
+        " is ignored: one input name or pattern and one output folder are taken!\n";
+    binary_run r = run_zarn(t, "-d a.png b.png out/");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\n")) << r.out;
+    EXPECT_EQ(r.err, "Warning: argument b.png" + file_run);
+    EXPECT_EQ(files_under(t / "out"), std::vector<std::string>{"./a_dist.png"});
+
+    r = run_zarn(t, "-d -s 3 a.png b.png c.png -hf 2 out");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.err, "Warning: argument b.png" + file_run + "Warning: argument c.png" + file_run);
+    EXPECT_EQ(run_zarn(t, "-d -s 3 a.png out").err, "");
+
+    // Without a display, runs that show their results stop at their first
+    // window, after the warnings. A sample run uses no plain argument.
+    const std::string sample_run = " is ignored: a sample run takes no input name or output folder!\n";
+    const std::string no_display = "env -u DISPLAY";
+    EXPECT_EQ(run_zarn(t, "-ho a.png b.png out", no_display).err, "Warning: argument b.png" + file_run);
+    EXPECT_EQ(run_zarn(t, "-sa 2 -s 3 a.png out", no_display).err,
+              "Warning: argument a.png" + sample_run + "Warning: argument out" + sample_run);
+    EXPECT_EQ(run_zarn(t, "-hs out", no_display).err, "Warning: argument out" + sample_run);
+}
