@@ -3,6 +3,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/application.hpp"
 #include "app/files.hpp"
@@ -260,6 +261,31 @@ void read_pending(options<real>& o, int state, const std::string& arg) {
     }
 }
 
+// The plain arguments other than option values: the pattern, and those
+// after it, the last of which is the output folder.
+struct plain_arguments {
+    std::string pattern;
+    std::vector<std::string> others;
+};
+
+// A sample is drawn and shown: a sample run uses no plain argument. A file
+// run uses the pattern and the output folder; those between are dropped.
+std::vector<std::string> unused_arguments(const plain_arguments& plain, bool sample) {
+    std::vector<std::string> unused;
+    if (sample && !plain.pattern.empty()) unused.push_back(plain.pattern);
+    unused.insert(unused.end(), plain.others.begin(), plain.others.end());
+    if (!sample && !unused.empty()) unused.pop_back();  // the output folder
+    return unused;
+}
+
+// One line on standard error for each argument that the run does not use.
+void warn_unused(const plain_arguments& plain, bool sample) {
+    const char* const reason = sample ? "a sample run takes no input name or output folder"
+                                      : "one input name or pattern and one output folder are taken";
+    for (const std::string& arg : unused_arguments(plain, sample))
+        std::cerr << "Warning: argument " << arg << " is ignored: " << reason << "!" << std::endl;
+}
+
 }  // namespace
 
 void application::usage() {
@@ -280,7 +306,7 @@ void application::validate_options() { opts.validate(); }
 
 bool application::parse_options(int argc, char** argv) {
     int pending = 0;
-    std::string pattern;
+    plain_arguments plain;
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
         if (apply_flag(opts, arg)) continue;
@@ -292,15 +318,19 @@ bool application::parse_options(int argc, char** argv) {
         if (pending != 0) {
             read_pending(opts, pending, arg);
             pending = 0;
-        } else if (pattern.empty()) {
-            pattern = arg;
+        } else if (plain.pattern.empty()) {
+            plain.pattern = arg;
         } else {
             opts.files.output_folder = arg;
+            plain.others.push_back(arg);
         }
     }
 
-    if (opts.files.hardcoded_sample || opts.files.sample_given()) return false;
+    const bool sample = opts.files.hardcoded_sample || opts.files.sample_given();
+    warn_unused(plain, sample);
+    if (sample) return false;
     if (opts.files.hardcoded_options) apply_hardcoded_options();
+    const std::string& pattern = plain.pattern;
     expand_file_pattern(pattern, opts.files.input_folder, opts.files.files, opts.files.recurse);
     validate_options();
 

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -51,9 +52,12 @@ bool stat_folder(const std::string& path, struct stat& st) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool mark_visited(const struct stat& st, visited_folders& visited) {
-    return visited.insert({static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)})
-        .second;
+folder_path::value_type folder_id(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+bool on_path(const folder_path::value_type& id, const folder_path& path) {
+    return std::find(path.begin(), path.end(), id) != path.end();
 }
 
 // Whether a search lists the entry: never a folder. A name given without
@@ -68,50 +72,71 @@ bool listed(const std::string& path, bool regular_only) {
     return !regular_only || S_ISREG(st.st_mode);
 }
 
-// Appends prefix + name for every matching entry of folder + prefix that
+// Appends prefix + name for every accepted entry of folder + prefix that
 // is listed.
-void append_matches(const std::string& pattern, const std::string& folder,
+void append_matches(const name_filter& filter, const std::string& folder,
                     const std::string& prefix, std::vector<std::string>& list, bool regular_only) {
     folder_listing listing(folder + prefix);
     std::string name;
     while (listing.next(name)) {
-        if (matches(pattern, name) && listed(folder + prefix + name, regular_only))
+        if (filter.accepts(name) && listed(folder + prefix + name, regular_only))
             list.push_back(prefix + name);
     }
 }
 
+// The search folder's own entries, then with recursive its subfolders'.
+void search_tree(const name_filter& filter, const std::string& folder, std::vector<std::string>& list,
+                 bool recursive, bool regular_only) {
+    append_matches(filter, folder, "", list, regular_only);
+    if (!recursive) return;
+    folder_path path;
+    struct stat st;
+    if (stat_folder(folder, st)) path.push_back(folder_id(st));
+    search_subfolders(filter, folder, "", list, path);
+}
+
 }  // namespace
 
+bool name_filter::accepts(const std::string& name) const {
+    return literal ? name == text : matches(text, name);
+}
+
+// A name taken literally is listed as one given without wildcards: never a
+// folder, any other entry in the search folder, regular files only below.
 void expand_file_pattern(const std::string& pattern, std::string& folder,
                          std::vector<std::string>& list, bool recursive) {
     std::string name;
     if (!split_path(pattern, folder, name)) return;
-    append_matches(name, folder, "", list, has_wildcard(name));
-    if (!recursive) return;
-    visited_folders visited;
-    struct stat st;
-    if (stat_folder(folder, st)) mark_visited(st, visited);
-    search_subfolders(name, folder, "", list, visited);
+    const bool wildcards = has_wildcard(name);
+    const size_t found_before = list.size();
+    search_tree({name, false}, folder, list, recursive, wildcards);
+    // As a shell passes on a pattern that matches nothing: the name itself
+    // (also one whose backslash made fnmatch look for another name).
+    if (list.size() == found_before)
+        search_tree({name, true}, folder, list, recursive, false);
 }
 
-void list_matching_files(const std::string& pattern, const std::string& folder,
+void list_matching_files(const name_filter& filter, const std::string& folder,
                          const std::string& prefix, std::vector<std::string>& list,
-                         visited_folders& visited) {
-    append_matches(pattern, folder, prefix, list, true);
-    search_subfolders(pattern, folder, prefix, list, visited);
+                         folder_path& path) {
+    append_matches(filter, folder, prefix, list, true);
+    search_subfolders(filter, folder, prefix, list, path);
 }
 
-void search_subfolders(const std::string& pattern, const std::string& folder,
+void search_subfolders(const name_filter& filter, const std::string& folder,
                        const std::string& prefix, std::vector<std::string>& list,
-                       visited_folders& visited) {
+                       folder_path& path) {
     folder_listing listing(folder + prefix);
     std::string name;
     struct stat st;
     while (listing.next(name)) {
         if (name == current_folder || name == parent_folder || !matches(match_all, name)) continue;
         if (!stat_folder(folder + prefix + name, st)) continue;
-        if (!mark_visited(st, visited)) continue;  // reached before, e.g. via a link
-        list_matching_files(pattern, folder, prefix + name + "/", list, visited);
+        const folder_path::value_type id = folder_id(st);
+        if (on_path(id, path)) continue;  // a link back up: a cycle
+        path.push_back(id);
+        list_matching_files(filter, folder, prefix + name + "/", list, path);
+        path.pop_back();
     }
 }
 

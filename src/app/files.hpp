@@ -6,27 +6,39 @@
 #define ZARN_APP_FILES_HPP
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace lumo::zarn {
 
-// (device, inode) of the folders a recursive search has entered, so that a
-// cycle of symbolic links is walked once.
-using visited_folders = std::set<std::pair<std::uint64_t, std::uint64_t>>;
+// (device, inode) of the folders on the way down from the search folder to
+// the folder being searched, the search folder first. A subfolder found
+// among them is a link to one of them (or to itself) and is skipped: this
+// ends every cycle, while any other folder, reached through a link or not,
+// is searched under each of its paths.
+using folder_path = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
+// The names a search lists: those that the pattern matches, or only the
+// name itself when it is taken literally.
+struct name_filter {
+    std::string text;
+    bool literal = false;
+    bool accepts(const std::string& name) const;
+};
 
 // folder := the pattern's folder part; appends the matching non-folder
-// entries, and with recursive those of every subfolder (pre-order).
+// entries, and with recursive those of every subfolder (pre-order), links
+// to folders followed. A pattern that matches nothing is taken literally,
+// as a shell passes it on.
 void expand_file_pattern(const std::string& pattern, std::string& folder,
                          std::vector<std::string>& list, bool recursive);
-void list_matching_files(const std::string& pattern, const std::string& folder,
+void list_matching_files(const name_filter& filter, const std::string& folder,
                          const std::string& prefix, std::vector<std::string>& list,
-                         visited_folders& visited);
-void search_subfolders(const std::string& pattern, const std::string& folder,
+                         folder_path& path);
+void search_subfolders(const name_filter& filter, const std::string& folder,
                        const std::string& prefix, std::vector<std::string>& list,
-                       visited_folders& visited);
+                       folder_path& path);
 
 // folder := up to and including the last '/', or "./"; name := the rest.
 bool split_path(const std::string& path, std::string& folder, std::string& name);

@@ -53,7 +53,7 @@ TEST(FileSearch, PlainSearchListsMatchingFilesNotFolders) {
     EXPECT_EQ(sorted(files), (std::vector<std::string>{".h.png", "a.png", "dangling.png"}));
 }
 
-TEST(FileSearch, RecursiveSearchVisitsEveryFolderOnceDespiteLinkCycles) {
+TEST(FileSearch, RecursiveSearchEndsDespiteLinkCycles) {
     temp_folder t;
     make_tree(t);
     std::string folder;
@@ -66,6 +66,35 @@ TEST(FileSearch, RecursiveSearchVisitsEveryFolderOnceDespiteLinkCycles) {
     const auto pos = [&](const std::string& s) { return std::find(files.begin(), files.end(), s); };
     EXPECT_LT(pos("a.png"), pos("sub/c.png"));
     EXPECT_LT(pos("sub/c.png"), pos("sub/deeper/d.png"));
+}
+
+// in: a.png, sub/x.png, sub/up -> .. , sub/self -> . , twin -> sub,
+// out -> ../outside (outside/y.png), p/q -> ../r and r/p -> ../p (r/z.png)
+TEST(FileSearch, RecursiveSearchFollowsLinksToFoldersUnderEveryPath) {
+    temp_folder t;
+    make_folder(t / "in");
+    touch(t / "in/a.png");
+    make_folder(t / "in/sub");
+    touch(t / "in/sub/x.png");
+    ASSERT_EQ(symlink("..", (t / "in/sub/up").c_str()), 0);
+    ASSERT_EQ(symlink(".", (t / "in/sub/self").c_str()), 0);
+    ASSERT_EQ(symlink("sub", (t / "in/twin").c_str()), 0);
+    make_folder(t / "outside");
+    touch(t / "outside/y.png");
+    ASSERT_EQ(symlink("../outside", (t / "in/out").c_str()), 0);
+    make_folder(t / "in/p");
+    make_folder(t / "in/r");
+    touch(t / "in/r/z.png");
+    ASSERT_EQ(symlink("../r", (t / "in/p/q").c_str()), 0);
+    ASSERT_EQ(symlink("../p", (t / "in/r/p").c_str()), 0);
+
+    std::string folder;
+    std::vector<std::string> files;
+    expand_file_pattern(t / "in/*.png", folder, files, true);
+    // Each path once; the links back up (up, self, and r/p/q, p/q/p back
+    // to a folder on the way down) are not followed.
+    EXPECT_EQ(sorted(files), (std::vector<std::string>{"a.png", "out/y.png", "p/q/z.png", "r/z.png",
+                                                      "sub/x.png", "twin/x.png"}));
 }
 
 TEST(FileSearch, LinkToFolderIsSearchedNotListed) {
@@ -96,6 +125,43 @@ TEST(FileSearch, ExactNamesTrailingSlashAndWildcardFolders) {
     EXPECT_TRUE(files.empty());
     expand_file_pattern(t / "missing/*.png", folder, files, true);
     EXPECT_TRUE(files.empty());
+}
+
+// root: x[1].png, d[1].png/ (a folder), sub/x[1].png, sub/deeper/x[1].png
+TEST(FileSearch, PatternMatchingNothingIsTakenLiterally) {
+    temp_folder t;
+    touch(t / "x[1].png");
+    make_folder(t / "d[1].png");
+    make_folder(t / "sub");
+    touch(t / "sub/x[1].png");
+    make_folder(t / "sub/deeper");
+    touch(t / "sub/deeper/x[1].png");
+    std::string folder;
+    std::vector<std::string> files;
+    expand_file_pattern(t / "x[1].png", folder, files, false);
+    EXPECT_EQ(files, (std::vector<std::string>{"x[1].png"}));
+    files.clear();
+    expand_file_pattern(t / "x[1].png", folder, files, true);
+    EXPECT_EQ(sorted(files),
+              (std::vector<std::string>{"sub/deeper/x[1].png", "sub/x[1].png", "x[1].png"}));
+    files.clear();
+    expand_file_pattern(t / "d[1].png", folder, files, false);  // never a folder
+    EXPECT_TRUE(files.empty());
+
+    // A match anywhere, even in a subfolder only, leaves the pattern a pattern.
+    touch(t / "sub/x1.png");
+    expand_file_pattern(t / "x[1].png", folder, files, true);
+    EXPECT_EQ(files, (std::vector<std::string>{"sub/x1.png"}));
+    files.clear();
+    expand_file_pattern(t / "x[1].png", folder, files, false);
+    EXPECT_EQ(files, (std::vector<std::string>{"x[1].png"}));
+
+    // A backslash makes fnmatch look for another name: a\b.png matches
+    // ab.png only, so a file of that very name is found literally.
+    touch(t / "a\\b.png");
+    files.clear();
+    expand_file_pattern(t / "a\\b.png", folder, files, false);
+    EXPECT_EQ(files, (std::vector<std::string>{"a\\b.png"}));
 }
 
 TEST(PathUtilities, SplittingAndSlashes) {
