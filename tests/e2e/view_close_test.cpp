@@ -29,9 +29,10 @@ void write_ramp(const temp_folder& t) {
     ASSERT_TRUE(cv::imwrite(t / "ramp.png", img));
 }
 
-// Times differ from run to run; everything else must not.
+// Times differ from run to run, and so does the padding that aligns them
+// (a time of one more digit has one space less); everything else must not.
 std::string without_times(const std::string& out) {
-    return std::regex_replace(out, std::regex(zarn_test::ms_pattern), "<time>");
+    return std::regex_replace(out, std::regex(" *" + zarn_test::ms_pattern), " <time>");
 }
 
 }  // namespace
