@@ -26,9 +26,11 @@ bool still_visible(const char* title) {
 }
 
 // Waits for a key in short slices: cv::waitKey(0) never returns once the
-// window manager has closed the window, and a closed window counts as a key.
-void wait_for_key_or_close(const char* title) {
-    while (cv::waitKey(key_wait_slice_ms) == -1 && still_visible(title)) {
+// window manager has closed the window, and a closed window counts as a key,
+// as does one destroyed by another X client, which the toolkit still reports
+// visible.
+void wait_for_key_or_close(const char* title, bridge::window_watch& watch) {
+    while (!watch.gone() && cv::waitKey(key_wait_slice_ms) == -1 && still_visible(title)) {
     }
 }
 
@@ -53,8 +55,12 @@ void show_window(const image<T>& im, const char* title) {
     }
     try {
         cv::namedWindow(title, cv::WINDOW_AUTOSIZE);
+        // Looked for as soon as the toolkit has put the window on the display:
+        // one destroyed before the watch found it would go unnoticed.
+        bridge::window_watch watch(title);
+        watch.gone();
         cv::imshow(title, m);
-        wait_for_key_or_close(title);
+        wait_for_key_or_close(title, watch);
     } catch (const std::exception&) {
     }
     destroy_quietly(title);

@@ -1,6 +1,6 @@
 // Runs the built binary in view mode under the test's X display and presses a
-// key in every window it opens, or closes it as the window manager does,
-// recording the window titles in order.
+// key in every window it opens, or closes it as the window manager does, or
+// destroys it as another X client may, recording the window titles in order.
 #ifndef ZARN_TESTS_E2E_VIEW_HARNESS_HPP
 #define ZARN_TESTS_E2E_VIEW_HARNESS_HPP
 
@@ -24,17 +24,18 @@ struct view_run {
 };
 
 // Each window is found by the program's name at the end of its title, then
-// given the focus and a space key, or, with a `closer` program, closed by it
-// (given the window's id); the window must be gone before the next one is
-// looked for. A window still there is pressed or closed again; the whole run
-// has a deadline, so a broken program fails the test instead of hanging it.
+// given the focus and a space key, or, with a `closer` command, closed by it
+// (given the window's id as its last argument); the window must be gone
+// before the next one is looked for. A window still there is pressed or
+// closed again; the whole run has a deadline, so a broken program fails the
+// test instead of hanging it.
 inline view_run run_view_script(const temp_folder& t, const std::string& command,
                                 const std::string& closer, int deadline_seconds) {
     const std::string script = R"SH(
 cd "$1" || exit 2
 closer=$4
 close_window() {
-  if [ -n "$closer" ]; then "$closer" "$1"; else xdotool windowfocus --sync "$1" key space; fi
+  if [ -n "$closer" ]; then $closer "$1"; else xdotool windowfocus --sync "$1" key space; fi
 }
 ( timeout "$3" $2 > out.txt 2> err.txt; echo $? > rc.txt ) &
 runner=$!
@@ -75,6 +76,12 @@ inline view_run run_in_view(const temp_folder& t, const std::string& binary,
 inline view_run run_closing_in_view(const temp_folder& t, const std::string& binary,
                                     const std::string& args, int deadline_seconds = 120) {
     return run_view_script(t, binary + " " + args, ZARN_CLOSE_WINDOW, deadline_seconds);
+}
+
+// Every window is destroyed by another X client, without the window manager.
+inline view_run run_destroying_in_view(const temp_folder& t, const std::string& binary,
+                                       const std::string& args, int deadline_seconds = 120) {
+    return run_view_script(t, binary + " " + args, "xdotool windowclose", deadline_seconds);
 }
 
 }  // namespace zarn_test
