@@ -156,6 +156,9 @@ bool destroy_arrived(Display* d, Window w) {
     return destroyed;
 }
 
+// Searches for the shown window: 200 slices of a key wait, about 5 s.
+constexpr int longest_search = 200;
+
 }  // namespace
 
 bool window_watch::gone() {
@@ -165,6 +168,10 @@ bool window_watch::gone() {
         gone_ = destroy_arrived(c.display, window_);
         return gone_;
     }
+    // A window not found by then is not on this display (another backend):
+    // searching a busy desktop's tree in every slice would only cost.
+    if (searches_ >= longest_search) return false;
+    ++searches_;
     Window w = 0;
     {
         quiet_x_errors quiet(c.display);

@@ -13,8 +13,9 @@ void require_display();
 // with the given title (as passed to the toolkit), on an X connection of its
 // own: the toolkit keeps reporting a window visible after another client
 // (xdotool windowclose, a script) destroyed it. The window is looked for
-// until found; only a window found and then destroyed counts as gone, so
-// without such a window (not flushed yet, another backend) nothing changes.
+// until found, for a few seconds at most; only a window found and then
+// destroyed counts as gone, so without such a window (not flushed yet,
+// another backend) nothing changes.
 class window_watch {
 public:
     explicit window_watch(const char* title) : title_(title) {}
@@ -28,6 +29,7 @@ public:
 private:
     const char* title_;
     unsigned long window_ = 0;  // the X window id once found, 0 before
+    int searches_ = 0;          // tree searches made while not found
     bool gone_ = false;
 };
 
