@@ -35,6 +35,24 @@ std::string without_times(const std::string& out) {
     return std::regex_replace(out, std::regex(" *" + zarn_test::ms_pattern), " <time>");
 }
 
+// Runs the arguments once with a key pressed in every window and once with
+// every window ended by `end` (closed or destroyed, with a short deadline):
+// the same status, titles and lines, times aside.
+template <typename Ending>
+void expect_as_after_keys(const std::string& args, Ending end) {
+    SCOPED_TRACE(args);
+    temp_folder keys, ended;
+    write_ramp(keys);
+    write_ramp(ended);
+    const view_run pressed = run_in_view(keys, binary, args);
+    const view_run other = end(ended, binary, args, 30);
+    ASSERT_EQ(pressed.status, 0) << pressed.err;
+    EXPECT_FALSE(pressed.titles.empty());
+    EXPECT_EQ(other.status, 0) << other.err;
+    EXPECT_EQ(other.titles, pressed.titles);
+    EXPECT_EQ(without_times(other.out), without_times(pressed.out));
+}
+
 }  // namespace
 
 // A single window, the distance and medial grassfires, the cuts, the merging
@@ -44,19 +62,8 @@ std::string without_times(const std::string& out) {
 TEST(ViewClose, EveryWindowKindClosedByTheWindowManagerGoesOnAsAfterAKey) {
     REQUIRE_DISPLAY();
     for (const std::string args : {"-v -d ramp.png", "-v -df 5 -d ramp.png", "-m -mf 5 -t ramp.png out",
-                                   "-p -vc -t ramp.png out", "-p -pc 3 -vi -t -vs ramp.png out", "-sa 3"}) {
-        SCOPED_TRACE(args);
-        temp_folder keys, closes;
-        write_ramp(keys);
-        write_ramp(closes);
-        const view_run pressed = run_in_view(keys, binary, args);
-        const view_run closed = run_closing_in_view(closes, binary, args, 30);
-        ASSERT_EQ(pressed.status, 0) << pressed.err;
-        EXPECT_FALSE(pressed.titles.empty());
-        EXPECT_EQ(closed.status, 0) << closed.err;
-        EXPECT_EQ(closed.titles, pressed.titles);
-        EXPECT_EQ(without_times(closed.out), without_times(pressed.out));
-    }
+                                   "-p -vc -t ramp.png out", "-p -pc 3 -vi -t -vs ramp.png out", "-sa 3"})
+        expect_as_after_keys(args, run_closing_in_view);
 }
 
 // The toolkit still reports a window destroyed by another client (xdotool
@@ -65,19 +72,8 @@ TEST(ViewClose, EveryWindowKindClosedByTheWindowManagerGoesOnAsAfterAKey) {
 // short deadline with the status of `timeout`, not 0.
 TEST(ViewDestroyed, WindowsDestroyedByAnotherClientGoOnAsAfterAKey) {
     REQUIRE_DISPLAY();
-    for (const std::string args : {"-v -d ramp.png", "-p -pc 3 -vi -t -vs ramp.png out"}) {
-        SCOPED_TRACE(args);
-        temp_folder keys, destroys;
-        write_ramp(keys);
-        write_ramp(destroys);
-        const view_run pressed = run_in_view(keys, binary, args);
-        const view_run destroyed = run_destroying_in_view(destroys, binary, args, 30);
-        ASSERT_EQ(pressed.status, 0) << pressed.err;
-        EXPECT_FALSE(pressed.titles.empty());
-        EXPECT_EQ(destroyed.status, 0) << destroyed.err;
-        EXPECT_EQ(destroyed.titles, pressed.titles);
-        EXPECT_EQ(without_times(destroyed.out), without_times(pressed.out));
-    }
+    for (const std::string args : {"-v -d ramp.png", "-p -pc 3 -vi -t -vs ramp.png out"})
+        expect_as_after_keys(args, run_destroying_in_view);
 }
 
 // Two runs show windows of the same title; destroying the later one's window
