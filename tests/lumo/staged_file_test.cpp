@@ -177,3 +177,27 @@ TEST_F(StagedFile, WhatIsNotARegularFileIsNeverReplaced) {
 }
 
 }  // namespace
+
+// A writer that creates the staged file itself (another program): until it
+// does, nothing counts as written, and what it makes keeps the replaced
+// file's permissions; a link it leaves is no written file.
+TEST_F(StagedFile, AFileMadeByAnotherWriterKeepsTheOldPermissions) {
+    write(path("a_desc.txt"), "old");
+    ASSERT_EQ(chmod(path("a_desc.txt").c_str(), 0640), 0);
+    lumo::staged_file f(path("a_desc.txt"));
+    ASSERT_TRUE(f.vacate());
+    EXPECT_FALSE(f.written());
+    ASSERT_EQ(symlink("/etc/passwd", f.temp_path().c_str()), 0);
+    EXPECT_FALSE(f.written());
+    ASSERT_EQ(unlink(f.temp_path().c_str()), 0);
+    const mode_t mask = umask(0);  // the writer's file would be 0666
+    write(f.temp_path(), "new");
+    umask(mask);
+    EXPECT_TRUE(f.written());
+    EXPECT_TRUE(f.commit());
+    EXPECT_EQ(read_file(path("a_desc.txt")), "new");
+    struct stat st;
+    ASSERT_EQ(stat(path("a_desc.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(entries(), std::vector<std::string>{"a_desc.txt"});
+}
