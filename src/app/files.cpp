@@ -111,8 +111,9 @@ void expand_file_pattern(const std::string& pattern, std::string& folder,
     const size_t found_before = list.size();
     search_tree({name, false}, folder, list, recursive, wildcards);
     // As a shell passes on a pattern that matches nothing: the name itself
-    // (also one whose backslash made fnmatch look for another name).
-    if (list.size() == found_before)
+    // (also one whose backslash made fnmatch look for another name). Without
+    // such characters fnmatch compared names as they are: nothing to redo.
+    if (list.size() == found_before && name.find_first_of("*?[\\") != std::string::npos)
         search_tree({name, true}, folder, list, recursive, false);
 }
 

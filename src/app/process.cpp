@@ -187,11 +187,10 @@ std::vector<planned_output> planned_outputs(const options<T>& o) {
 // Whether the folder of the path takes a name as long as the path's own
 // (staged files have short names: only the final rename would fail).
 bool name_fits(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    std::string folder, name;
+    split_path(path, folder, name);
     const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
-    const size_t length = slash == std::string::npos ? path.size() : path.size() - slash - 1;
-    return longest < 0 || length <= static_cast<size_t>(longest);
+    return longest < 0 || name.size() <= static_cast<size_t>(longest);
 }
 
 }  // namespace

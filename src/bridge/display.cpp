@@ -12,22 +12,11 @@
 
 namespace lumo::bridge {
 
-void require_display() {
-    static bool checked = false;
-    if (checked) return;
-    Display* d = XOpenDisplay(nullptr);
-    if (d == nullptr) {
-        std::cout << "Cannot open display: windows cannot be shown!" << std::endl;
-        std::exit(1);
-    }
-    XCloseDisplay(d);
-    checked = true;
-}
-
 namespace {
 
-// The watch's own connection, opened on first use and kept for the process;
-// without it (no display) no window is ever found.
+// The watches' own connection, opened on first use (the display check
+// before the first window) and kept for the process; without it (no display)
+// no window is ever found.
 struct own_connection {
     Display* display = nullptr;
     Atom net_wm_pid = None;
@@ -195,6 +184,13 @@ window_watch::~window_watch() {
         XSelectInput(c.display, window_, NoEventMask);
     }
     destroy_arrived(c.display, window_);  // leaves no events for the next watch
+}
+
+// Opens the connection that the watches use, once for the process.
+void require_display() {
+    if (connection().display != nullptr) return;
+    std::cout << "Cannot open display: windows cannot be shown!" << std::endl;
+    std::exit(1);
 }
 
 }  // namespace lumo::bridge

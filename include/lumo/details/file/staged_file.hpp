@@ -192,7 +192,6 @@ public:
             release();
             return;
         }
-        if (mode != 0) (void)::fchmod(fd, mode);
         ::close(fd);
         temp_ = temp;
         mode_ = mode;
