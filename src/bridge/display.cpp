@@ -3,12 +3,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XRes.h>
 
 namespace lumo::bridge {
 
@@ -16,12 +18,36 @@ namespace {
 
 // The watches' own connection, opened on first use (the display check
 // before the first window) and kept for the process; without it (no display)
-// no window is ever found.
+// no window is ever watched.
 struct own_connection {
     Display* display = nullptr;
     Atom net_wm_pid = None;
     Atom net_wm_name = None;
+    // The server records which process made each window: it names ours
+    // rightly (a local connection with the X resource extension).
+    bool creators_known = false;
 };
+
+// The process id that the server records for the client that made the
+// resource (any id of that client, even one no longer in use); -1 unknown.
+long creator_pid(Display* d, XID resource) {
+    XResClientIdSpec spec{resource, XRES_CLIENT_ID_PID_MASK};
+    long count = 0;
+    XResClientIdValue* values = nullptr;
+    if (XResQueryClientIds(d, 1, &spec, &count, &values) != Success) return -1;
+    long pid = -1;
+    for (long k = 0; k < count; ++k)
+        if (values[k].spec.mask == XRES_CLIENT_ID_PID_MASK) pid = XResGetClientPid(&values[k]);
+    XResClientIdsDestroy(count, values);
+    return pid;
+}
+
+bool server_knows_creators(Display* d) {
+    int event_base = 0, error_base = 0;
+    if (!XResQueryExtension(d, &event_base, &error_base)) return false;
+    // An id of this connection's own range names this connection.
+    return creator_pid(d, XAllocID(d)) == static_cast<long>(getpid());
+}
 
 const own_connection& connection() {
     static const own_connection c = [] {
@@ -30,6 +56,7 @@ const own_connection& connection() {
         if (c.display != nullptr) {
             c.net_wm_pid = XInternAtom(c.display, "_NET_WM_PID", False);
             c.net_wm_name = XInternAtom(c.display, "_NET_WM_NAME", False);
+            c.creators_known = server_knows_creators(c.display);
         }
         return c;
     }();
@@ -71,9 +98,11 @@ private:
     XErrorHandler previous_;
 };
 
-// The property holds exactly `text` as 8-bit data. One byte more than the text
-// is asked for, so a longer value does not pass for it.
-bool property_is(Display* d, Window w, Atom property, const char* text, std::size_t length) {
+enum class title_match { absent, same, other };
+
+// Whether the property holds exactly `text` as 8-bit data. One byte more than
+// the text is asked for, so a longer value does not pass for it.
+title_match property_title(Display* d, Window w, Atom property, const char* text, std::size_t length) {
     Atom type = None;
     int format = 0;
     unsigned long count = 0, after = 0;
@@ -81,16 +110,20 @@ bool property_is(Display* d, Window w, Atom property, const char* text, std::siz
     const long longs = static_cast<long>(length / 4 + 1);
     if (XGetWindowProperty(d, w, property, 0, longs, False, AnyPropertyType, &type, &format, &count, &after,
                            &data) != Success)
-        return false;
-    const bool same = data != nullptr && format == 8 && count == length && after == 0 &&
-                      std::memcmp(data, text, length) == 0;
+        return title_match::absent;
+    title_match m = title_match::absent;
+    if (type != None)
+        m = data != nullptr && format == 8 && count == length && after == 0 &&
+                    std::memcmp(data, text, length) == 0
+                ? title_match::same
+                : title_match::other;
     if (data != nullptr) XFree(data);
-    return same;
+    return m;
 }
 
-// Set by the toolkit on its toplevels: another process's window with the same
-// title is never taken.
-bool owned_by_this_process(const own_connection& c, Window w) {
+// The process id the toolkit sets on its toplevels, where the server cannot
+// tell who made a window.
+bool pid_property_is_ours(const own_connection& c, Window w) {
     Atom type = None;
     int format = 0;
     unsigned long count = 0, after = 0;
@@ -105,85 +138,107 @@ bool owned_by_this_process(const own_connection& c, Window w) {
     return own;
 }
 
-// A window hidden by the toolkit (an earlier one of the same title, not
-// destroyed yet) is not the one shown now.
-bool mapped(Display* d, Window w) {
-    XWindowAttributes a;
-    return XGetWindowAttributes(d, w, &a) != 0 && a.map_state != IsUnmapped;
-}
-
-bool is_shown_window(const own_connection& c, Window w, const char* title, std::size_t length) {
-    return owned_by_this_process(c, w) &&
-           (property_is(c.display, w, c.net_wm_name, title, length) ||
-            property_is(c.display, w, XA_WM_NAME, title, length)) &&
-           mapped(c.display, w);
-}
-
-// Depth first through the whole tree: a window manager may have reparented
-// the toplevel into a frame. 0 when not found.
-Window find_shown_window(const own_connection& c, Window w, const char* title, std::size_t length) {
-    if (is_shown_window(c, w, title, length)) return w;
-    Window root = 0, parent = 0;
-    Window* children = nullptr;
-    unsigned int n = 0;
-    if (XQueryTree(c.display, w, &root, &parent, &children, &n) == 0) return 0;
-    Window found = 0;
-    for (unsigned int i = 0; i < n && found == 0; ++i) found = find_shown_window(c, children[i], title, length);
-    if (children != nullptr) XFree(children);
-    return found;
-}
-
-// Takes every event that has arrived, without waiting; true if one tells that
-// `w` was destroyed. Only the watched window's structure events are selected.
-bool destroy_arrived(Display* d, Window w) {
-    bool destroyed = false;
+// Drops every event that has arrived.
+void drop_events(Display* d) {
     XEvent e;
-    while (XPending(d) > 0) {
-        XNextEvent(d, &e);
-        if (e.type == DestroyNotify && e.xdestroywindow.window == w) destroyed = true;
-    }
-    return destroyed;
+    while (XPending(d) > 0) XNextEvent(d, &e);
 }
-
-// Searches for the shown window: 200 slices of a key wait, about 5 s.
-constexpr int longest_search = 200;
 
 }  // namespace
 
-bool window_watch::gone() {
+// Armed before the toolkit creates the window: the root window's structure
+// events report every toplevel created from now on. The selection is made
+// synchronous, so that the server has it before the toolkit's request.
+window_watch::window_watch(const char* title) : title_(title) {
     const own_connection& c = connection();
-    if (gone_ || c.display == nullptr) return gone_;
-    if (window_ != 0) {
-        gone_ = destroy_arrived(c.display, window_);
-        return gone_;
+    if (c.display == nullptr) return;
+    drop_events(c.display);
+    XSelectInput(c.display, DefaultRootWindow(c.display), SubstructureNotifyMask);
+    XSync(c.display, False);
+    armed_ = true;
+}
+
+bool window_watch::gone() {
+    if (!armed_ || gone_) return gone_;
+    Display* d = connection().display;
+    XEvent e;
+    while (!gone_ && XPending(d) > 0) {
+        XNextEvent(d, &e);
+        take(&e);
     }
-    // A window not found by then is not on this display (another backend):
-    // searching a busy desktop's tree in every slice would only cost.
-    if (searches_ >= longest_search) return false;
-    ++searches_;
-    Window w = 0;
-    {
-        quiet_x_errors quiet(c.display);
-        w = find_shown_window(c, DefaultRootWindow(c.display), title_, std::strlen(title_));
-    }
-    if (w == 0) return false;
-    // Followed from now on by its DestroyNotify instead of searches; a window
-    // destroyed since the search cannot be selected.
-    quiet_x_errors quiet(c.display);
-    XSelectInput(c.display, w, StructureNotifyMask);
-    window_ = w;
-    gone_ = quiet.failed();
     return gone_;
 }
 
-window_watch::~window_watch() {
-    if (window_ == 0 || gone_) return;
+void window_watch::take(const void* event) {
+    const XEvent& e = *static_cast<const XEvent*>(event);
     const own_connection& c = connection();
-    {
-        quiet_x_errors quiet(c.display);  // the window may be gone by now
-        XSelectInput(c.display, window_, NoEventMask);
+    if (e.type == CreateNotify) {
+        const XCreateWindowEvent& w = e.xcreatewindow;
+        if (window_ != 0 || w.parent != DefaultRootWindow(c.display) || w.override_redirect) return;
+        if (!c.creators_known) {
+            follow(w.window, false);
+        } else if (creator_pid(c.display, w.window) == static_cast<long>(getpid())) {
+            follow(w.window, true);
+        }
+    } else if (e.type == DestroyNotify) {
+        // A window of ours destroyed before its title was seen can only be
+        // the one just shown; one seen under another title is a helper.
+        const created* w = find(e.xdestroywindow.window);
+        if (w != nullptr && (w->id == window_ || (w->ours && !w->other_title))) gone_ = true;
+    } else if (e.type == PropertyNotify) {
+        created* w = find(e.xproperty.window);
+        if (w != nullptr && window_ == 0) check_title(*w);
     }
-    destroy_arrived(c.display, window_);  // leaves no events for the next watch
+}
+
+// Follows the window by its own structure and property events; a window that
+// cannot be followed any more was destroyed already.
+void window_watch::follow(unsigned long window, bool ours) {
+    Display* d = connection().display;
+    {
+        quiet_x_errors quiet(d);
+        XSelectInput(d, window, StructureNotifyMask | PropertyChangeMask);
+        if (quiet.failed()) {
+            gone_ = ours;
+            return;
+        }
+    }
+    created_.push_back({window, ours, false});
+    check_title(created_.back());
+}
+
+// Read once after the selection, then at each change: the toolkit may set
+// the title after creating the window.
+void window_watch::check_title(created& w) {
+    const own_connection& c = connection();
+    quiet_x_errors quiet(c.display);  // the window may be gone meanwhile
+    if (!w.ours) w.ours = pid_property_is_ours(c, w.id);
+    const std::size_t length = std::strlen(title_);
+    const title_match a = property_title(c.display, w.id, c.net_wm_name, title_, length);
+    const title_match b = property_title(c.display, w.id, XA_WM_NAME, title_, length);
+    if (a == title_match::same || b == title_match::same) {
+        if (w.ours) window_ = w.id;
+    } else if (a == title_match::other || b == title_match::other) {
+        w.other_title = true;
+    }
+}
+
+window_watch::created* window_watch::find(unsigned long window) {
+    const auto at = std::find_if(created_.begin(), created_.end(),
+                                 [window](const created& w) { return w.id == window; });
+    return at == created_.end() ? nullptr : &*at;
+}
+
+// Nothing stays selected, and no event is left for the next watch.
+window_watch::~window_watch() {
+    if (!armed_) return;
+    Display* d = connection().display;
+    {
+        quiet_x_errors quiet(d);  // followed windows may be gone by now
+        XSelectInput(d, DefaultRootWindow(d), NoEventMask);
+        for (const created& w : created_) XSelectInput(d, w.id, NoEventMask);
+    }
+    drop_events(d);
 }
 
 // Opens the connection that the watches use, once for the process.

@@ -54,10 +54,10 @@ void show_window(const image<T>& im, const char* title) {
         return;  // a shape OpenCV cannot hold
     }
     try {
-        cv::namedWindow(title, cv::WINDOW_AUTOSIZE);
-        // Looked for as soon as the toolkit has put the window on the display:
-        // one destroyed before the watch found it would go unnoticed.
+        // Watching from before the window exists: one destroyed the instant
+        // it appears still ends the wait.
         bridge::window_watch watch(title);
+        cv::namedWindow(title, cv::WINDOW_AUTOSIZE);
         watch.gone();
         cv::imshow(title, m);
         wait_for_key_or_close(title, watch);

@@ -8,6 +8,7 @@
 
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "e2e/view_harness.hpp"
 
@@ -74,6 +75,63 @@ TEST(ViewDestroyed, WindowsDestroyedByAnotherClientGoOnAsAfterAKey) {
     REQUIRE_DISPLAY();
     for (const std::string args : {"-v -d ramp.png", "-p -pc 3 -vi -t -vs ramp.png out"})
         expect_as_after_keys(args, run_destroying_in_view);
+}
+
+// Runs the arguments `runs` times, one after the other, while another X
+// client destroys every window of zarn's title on the very event that titles
+// it: each run's status and standard output, and the windows destroyed.
+struct destroyed_runs {
+    std::vector<int> statuses;
+    std::vector<std::string> outputs;
+    size_t destroyed = 0;
+};
+
+destroyed_runs run_destroyed_on_sight(const temp_folder& t, const std::string& args, int runs) {
+    const std::string script = R"SH(
+cd "$1" || exit 2
+"$2" > destroyed.txt & destroyer=$!
+until grep -q ready destroyed.txt; do sleep 0.01; done
+for i in $(seq 1 "$4"); do
+  timeout 30 $3 > "out$i.txt" 2> /dev/null
+  echo $? >> statuses.txt
+done
+kill $destroyer
+)SH";
+    zarn_test::touch(t / "sight.sh", script);
+    zarn_test::run("bash " + zarn_test::quote(t / "sight.sh") + " " + zarn_test::quote(t.path()) + " " +
+                   zarn_test::quote(ZARN_DESTROY_ON_SIGHT) + " " + zarn_test::quote(binary + " " + args) + " " +
+                   std::to_string(runs));
+    destroyed_runs r;
+    for (const std::string& s : zarn_test::lines_of(zarn_test::read_file(t / "statuses.txt")))
+        r.statuses.push_back(std::atoi(s.c_str()));
+    for (int i = 1; i <= runs; ++i) r.outputs.push_back(zarn_test::read_file(t / ("out" + std::to_string(i) + ".txt")));
+    for (const std::string& line : zarn_test::lines_of(zarn_test::read_file(t / "destroyed.txt")))
+        r.destroyed += line.compare(0, 10, "destroyed ") == 0;
+    return r;
+}
+
+// A window destroyed the instant it exists, before zarn could have looked
+// for it, still ends its wait: every run ends as with keys, one window
+// destroyed per window shown. A run that hangs ends at its deadline with the
+// status of `timeout`, not 0.
+TEST(ViewDestroyed, WindowsDestroyedTheInstantTheyAreTitledGoOnAsAfterAKey) {
+    REQUIRE_DISPLAY();
+    const struct {
+        std::string args;
+        int runs;
+    } cases[] = {{"-v -d ramp.png", 20}, {"-p -pc 3 -vi -t -vs ramp.png out", 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        temp_folder keys, destroyed;
+        write_ramp(keys);
+        write_ramp(destroyed);
+        const view_run pressed = run_in_view(keys, binary, c.args);
+        ASSERT_EQ(pressed.status, 0) << pressed.err;
+        const destroyed_runs r = run_destroyed_on_sight(destroyed, c.args, c.runs);
+        EXPECT_EQ(r.statuses, std::vector<int>(c.runs, 0));
+        for (const std::string& out : r.outputs) EXPECT_EQ(without_times(out), without_times(pressed.out));
+        EXPECT_EQ(r.destroyed, pressed.titles.size() * c.runs);
+    }
 }
 
 // Two runs show windows of the same title; destroying the later one's window
