@@ -5,6 +5,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include <lumo/details/array_2d/array_2d>
 
@@ -20,7 +21,7 @@ public:
     application() { opts.feature_pool = &images.features; }
 
     // Builds the application, runs it and returns the exit status: 1 when an
-    // input could not be opened, else 0.
+    // input or a folder of the search could not be opened, else 0.
     static int main(int argc, char** argv);
     void run(int argc, char** argv);
 
@@ -29,6 +30,9 @@ public:
     [[noreturn]] static void error_exit(const std::string& message);
     bool parse_options(int argc, char** argv);
     void validate_options();
+    // One message for each folder the search could not read; the run then
+    // ends with status 1.
+    void report_unreadable(const std::vector<std::string>& folders);
 
     // Preset and synthetic samples.
     void apply_hardcoded_options();
@@ -68,7 +72,8 @@ public:
 
     image_set<real> images;
     options<real> opts;
-    // An input of the batch could not be opened: the run ends with status 1.
+    // An input of the batch, or a folder of the search, could not be opened:
+    // the run ends with status 1.
     bool unopened_inputs = false;
     // Output paths written in this run, and those already warned about.
     std::set<std::string> written_outputs, repeated_outputs;

@@ -304,6 +304,15 @@ void application::error_exit(const std::string& message) {
 
 void application::validate_options() { opts.validate(); }
 
+// The folders that the search could not read, one line each, before any
+// line of the files: the run then ends with status 1, as one with an input
+// that cannot be opened.
+void application::report_unreadable(const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders)
+        std::cout << "Cannot read directory " << folder << " !" << std::endl;
+    if (!folders.empty()) unopened_inputs = true;
+}
+
 bool application::parse_options(int argc, char** argv) {
     int pending = 0;
     plain_arguments plain;
@@ -331,11 +340,14 @@ bool application::parse_options(int argc, char** argv) {
     if (sample) return false;
     if (opts.files.hardcoded_options) apply_hardcoded_options();
     const std::string& pattern = plain.pattern;
-    expand_file_pattern(pattern, opts.files.input_folder, opts.files.files, opts.files.recurse);
+    std::vector<std::string> unreadable;
+    expand_file_pattern(pattern, opts.files.input_folder, opts.files.files, opts.files.recurse,
+                        unreadable);
     validate_options();
 
     if (!opts.commands.any_command()) error_exit("At least one command is expected!");
     if (pattern.empty()) error_exit("At least one input filename is expected!");
+    report_unreadable(unreadable);
     if (!opts.files.files.empty()) return true;
     if (has_wildcard(pattern)) error_exit("No file found matching " + pattern + " !");
     error_exit(pattern + " not found!");

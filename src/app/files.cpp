@@ -1,6 +1,7 @@
 #include "app/files.hpp"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -16,40 +17,45 @@ namespace {
 
 const std::string current_folder = ".";
 const std::string parent_folder = "..";
-const std::string match_all = "*";
 const std::string current_prefix = current_folder + "/";
+// The characters that make fnmatch compare a name otherwise than as it is.
+const char* const fnmatch_specials = "*?[\\";
 
-// Folders that cannot be opened list nothing.
-class folder_listing {
-public:
-    explicit folder_listing(const std::string& path) : dir_(opendir(path.c_str())) {}
-    ~folder_listing() {
-        if (dir_) closedir(dir_);
-    }
-    folder_listing(const folder_listing&) = delete;
-    folder_listing& operator=(const folder_listing&) = delete;
-
-    bool open() const { return dir_ != nullptr; }
-    // Next entry name; false at the end.
-    bool next(std::string& name) {
-        if (!dir_) return false;
-        const dirent* e = readdir(dir_);
-        if (!e) return false;
-        name = e->d_name;
-        return true;
-    }
-
-private:
-    DIR* dir_;
+// An entry of a folder: its name and the type readdir gave (DT_UNKNOWN
+// where the file system gives none).
+struct folder_entry {
+    std::string name;
+    unsigned char type;
 };
+
+enum class listing { read, missing, unreadable };
+
+// entries := those of the folder, "." and ".." left out, in listing order.
+// The folder is closed again before this returns, so that a search holds
+// no descriptor while it descends, however deep. missing: the folder does
+// not exist or is no folder; unreadable: it could not be opened, or reading
+// it failed (entries then holds those read before the failure).
+listing read_folder(const std::string& path, std::vector<folder_entry>& entries) {
+    entries.clear();
+    DIR* dir = opendir(path.c_str());
+    if (!dir) return errno == ENOENT || errno == ENOTDIR ? listing::missing : listing::unreadable;
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* e = readdir(dir);
+        if (!e) {
+            error = errno;
+            break;
+        }
+        const std::string name = e->d_name;
+        if (name != current_folder && name != parent_folder) entries.push_back({name, e->d_type});
+    }
+    closedir(dir);
+    return error == 0 ? listing::read : listing::unreadable;
+}
 
 bool matches(const std::string& pattern, const std::string& name) {
     return fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
-}
-
-// stat follows links: a link to a folder is a folder, a dangling one a file.
-bool stat_folder(const std::string& path, struct stat& st) {
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 folder_path::value_type folder_id(const struct stat& st) {
@@ -64,35 +70,86 @@ bool on_path(const folder_path::value_type& id, const folder_path& path) {
 // wildcards is listed whatever it is (loading then refuses what is not a
 // regular file); a wildcard or recursive search lists regular files only,
 // so that a named pipe, a device or a socket never enters a batch. An entry
-// that stat cannot follow (a dangling link) counts as a file.
-bool listed(const std::string& path, bool regular_only) {
+// that stat cannot follow (a dangling link) counts as a file, unless its
+// folder's listing named it a folder (type DT_DIR).
+bool listed(const std::string& path, unsigned char type, bool regular_only) {
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) return true;
+    if (stat(path.c_str(), &st) != 0) return type != DT_DIR;
     if (S_ISDIR(st.st_mode)) return false;
     return !regular_only || S_ISREG(st.st_mode);
 }
 
-// Appends prefix + name for every accepted entry of folder + prefix that
-// is listed.
-void append_matches(const name_filter& filter, const std::string& folder,
-                    const std::string& prefix, std::vector<std::string>& list, bool regular_only) {
-    folder_listing listing(folder + prefix);
-    std::string name;
-    while (listing.next(name)) {
-        if (filter.accepts(name) && listed(folder + prefix + name, regular_only))
-            list.push_back(prefix + name);
+// One search of a tree: what it looks for, from which folder, and what it
+// finds. path holds the folders on the way down to the one being searched.
+struct tree_search {
+    const name_filter& filter;
+    const std::string& folder;
+    std::vector<std::string>& list;
+    std::vector<std::string>& unreadable;
+    folder_path path;
+};
+
+// A search of one name in a folder that cannot be listed: the name is
+// tested in the folder instead, and listed when it is there and the listing
+// would have listed it. False when this cannot tell either (the folder
+// cannot be entered).
+bool test_name(tree_search& s, const std::string& prefix, bool regular_only) {
+    const std::string path = s.folder + prefix + s.filter.text;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+    if (listed(path, DT_UNKNOWN, regular_only)) s.list.push_back(prefix + s.filter.text);
+    return true;
+}
+
+// The folder folder + prefix: appends prefix + name for every accepted entry
+// that is listed, then with recursive searches each subfolder in listing
+// order (pre-order), below which regular files only are listed. A folder
+// that cannot be read is noted in unreadable as folder + prefix (those of a
+// non-recursive search of one name only when the name cannot be tested
+// instead); one that does not exist, or has vanished since its parent was
+// read, lists nothing.
+void search_folder(tree_search& s, const std::string& prefix, bool recursive, bool regular_only) {
+    const std::string here = s.folder + prefix;
+    std::vector<folder_entry> entries;
+    const listing status = read_folder(here, entries);
+    if (status == listing::missing) return;
+    if (status == listing::unreadable) {
+        if (!recursive && s.filter.one_name() && test_name(s, prefix, regular_only)) return;
+        s.unreadable.push_back(here);
+    }
+    for (const folder_entry& e : entries) {
+        if (s.filter.accepts(e.name) && listed(here + e.name, e.type, regular_only))
+            s.list.push_back(prefix + e.name);
+    }
+    if (!recursive) return;
+    for (const folder_entry& e : entries) {
+        // stat follows links: a link to a folder is a folder, a dangling one a file.
+        const std::string sub = here + e.name;
+        struct stat st;
+        if (stat(sub.c_str(), &st) != 0) {
+            // A folder that cannot even be looked at: its path is too long,
+            // or its parent can be listed but not entered.
+            if (e.type == DT_DIR && errno != ENOENT && errno != ENOTDIR)
+                s.unreadable.push_back(sub + "/");
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) continue;
+        const folder_path::value_type id = folder_id(st);
+        if (on_path(id, s.path)) continue;  // a link back up: a cycle
+        s.path.push_back(id);
+        search_folder(s, prefix + e.name + "/", true, true);
+        s.path.pop_back();
     }
 }
 
 // The search folder's own entries, then with recursive its subfolders'.
 void search_tree(const name_filter& filter, const std::string& folder, std::vector<std::string>& list,
-                 bool recursive, bool regular_only) {
-    append_matches(filter, folder, "", list, regular_only);
-    if (!recursive) return;
-    folder_path path;
+                 std::vector<std::string>& unreadable, bool recursive, bool regular_only) {
+    tree_search s{filter, folder, list, unreadable, {}};
     struct stat st;
-    if (stat_folder(folder, st)) path.push_back(folder_id(st));
-    search_subfolders(filter, folder, "", list, path);
+    if (recursive && stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        s.path.push_back(folder_id(st));
+    search_folder(s, "", recursive, regular_only);
 }
 
 }  // namespace
@@ -101,43 +158,29 @@ bool name_filter::accepts(const std::string& name) const {
     return literal ? name == text : matches(text, name);
 }
 
+bool name_filter::one_name() const {
+    return literal || text.find_first_of(fnmatch_specials) == std::string::npos;
+}
+
 // A name taken literally is listed as one given without wildcards: never a
 // folder, any other entry in the search folder, regular files only below.
 void expand_file_pattern(const std::string& pattern, std::string& folder,
-                         std::vector<std::string>& list, bool recursive) {
+                         std::vector<std::string>& list, bool recursive,
+                         std::vector<std::string>& unreadable) {
     std::string name;
     if (!split_path(pattern, folder, name)) return;
     const bool wildcards = has_wildcard(name);
     const size_t found_before = list.size();
-    search_tree({name, false}, folder, list, recursive, wildcards);
+    const name_filter filter{name, false};
+    search_tree(filter, folder, list, unreadable, recursive, wildcards);
     // As a shell passes on a pattern that matches nothing: the name itself
     // (also one whose backslash made fnmatch look for another name). Without
     // such characters fnmatch compared names as they are: nothing to redo.
-    if (list.size() == found_before && name.find_first_of("*?[\\") != std::string::npos)
-        search_tree({name, true}, folder, list, recursive, false);
-}
-
-void list_matching_files(const name_filter& filter, const std::string& folder,
-                         const std::string& prefix, std::vector<std::string>& list,
-                         folder_path& path) {
-    append_matches(filter, folder, prefix, list, true);
-    search_subfolders(filter, folder, prefix, list, path);
-}
-
-void search_subfolders(const name_filter& filter, const std::string& folder,
-                       const std::string& prefix, std::vector<std::string>& list,
-                       folder_path& path) {
-    folder_listing listing(folder + prefix);
-    std::string name;
-    struct stat st;
-    while (listing.next(name)) {
-        if (name == current_folder || name == parent_folder || !matches(match_all, name)) continue;
-        if (!stat_folder(folder + prefix + name, st)) continue;
-        const folder_path::value_type id = folder_id(st);
-        if (on_path(id, path)) continue;  // a link back up: a cycle
-        path.push_back(id);
-        list_matching_files(filter, folder, prefix + name + "/", list, path);
-        path.pop_back();
+    // The second walk meets the folders that the first could not read again:
+    // they are noted once.
+    if (list.size() == found_before && !filter.one_name()) {
+        std::vector<std::string> noted_already;
+        search_tree({name, true}, folder, list, noted_already, recursive, false);
     }
 }
 

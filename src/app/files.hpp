@@ -25,20 +25,33 @@ struct name_filter {
     std::string text;
     bool literal = false;
     bool accepts(const std::string& name) const;
+    // Whether it accepts one name only, text itself: taken literally, or
+    // without a character that fnmatch reads otherwise (* ? [ \).
+    bool one_name() const;
 };
 
-// folder := the pattern's folder part; appends the matching non-folder
-// entries, and with recursive those of every subfolder (pre-order), links
-// to folders followed. A pattern that matches nothing is taken literally,
-// as a shell passes it on.
+// folder := the pattern's folder part; appends to list the matching
+// non-folder entries, and with recursive those of every subfolder
+// (pre-order: a folder's matches in listing order, then its subfolders in
+// listing order), links to folders followed. A pattern that matches nothing
+// is taken literally, as a shell passes it on. No folder is kept open while
+// the search descends: depth costs no descriptor.
+// Appends to unreadable, in the order the search meets them, the folders it
+// could not open or read (no descriptor left, no permission, a path longer
+// than the system takes, a failed read), named as the search opens them:
+// the pattern's folder part plus the subfolder prefix ("./locked/",
+// "photos/a/locked/"). The entries read before a failed read are searched
+// all the same. A search folder that does not exist and a subfolder that
+// vanished during the search are not noted: they list nothing. Nor is a
+// search folder that cannot be listed when the search is not recursive and
+// looks for one name (name_filter::one_name): the name is then tested in the
+// folder (one that can be entered but not listed, mode 0111) and listed as
+// the listing would list it; the folder is noted only when the name cannot
+// be tested either.
+// Nothing is printed.
 void expand_file_pattern(const std::string& pattern, std::string& folder,
-                         std::vector<std::string>& list, bool recursive);
-void list_matching_files(const name_filter& filter, const std::string& folder,
-                         const std::string& prefix, std::vector<std::string>& list,
-                         folder_path& path);
-void search_subfolders(const name_filter& filter, const std::string& folder,
-                       const std::string& prefix, std::vector<std::string>& list,
-                       folder_path& path);
+                         std::vector<std::string>& list, bool recursive,
+                         std::vector<std::string>& unreadable);
 
 // folder := up to and including the last '/', or "./"; name := the rest.
 bool split_path(const std::string& path, std::string& folder, std::string& name);

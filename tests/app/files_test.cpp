@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,8 +49,8 @@ TEST(FileSearch, PlainSearchListsMatchingFilesNotFolders) {
     temp_folder t;
     make_tree(t);
     std::string folder;
-    std::vector<std::string> files;
-    expand_file_pattern(t / "*.png", folder, files, false);
+    std::vector<std::string> files, unreadable;
+    expand_file_pattern(t / "*.png", folder, files, false, unreadable);
     EXPECT_EQ(folder, t.path() + "/");
     // Hidden files match '*'; a dangling link counts as a file; the folder
     // sub.png is not listed.
@@ -57,8 +61,8 @@ TEST(FileSearch, RecursiveSearchEndsDespiteLinkCycles) {
     temp_folder t;
     make_tree(t);
     std::string folder;
-    std::vector<std::string> files;
-    expand_file_pattern(t / "*.png", folder, files, true);
+    std::vector<std::string> files, unreadable;
+    expand_file_pattern(t / "*.png", folder, files, true, unreadable);
     EXPECT_EQ(sorted(files),
               (std::vector<std::string>{".h.png", ".hidden/e.png", "a.png", "dangling.png",
                                         "sub.png/f.png", "sub/c.png", "sub/deeper/d.png"}));
@@ -66,6 +70,7 @@ TEST(FileSearch, RecursiveSearchEndsDespiteLinkCycles) {
     const auto pos = [&](const std::string& s) { return std::find(files.begin(), files.end(), s); };
     EXPECT_LT(pos("a.png"), pos("sub/c.png"));
     EXPECT_LT(pos("sub/c.png"), pos("sub/deeper/d.png"));
+    EXPECT_TRUE(unreadable.empty());
 }
 
 // in: a.png, sub/x.png, sub/up -> .. , sub/self -> . , twin -> sub,
@@ -89,8 +94,8 @@ TEST(FileSearch, RecursiveSearchFollowsLinksToFoldersUnderEveryPath) {
     ASSERT_EQ(symlink("../p", (t / "in/r/p").c_str()), 0);
 
     std::string folder;
-    std::vector<std::string> files;
-    expand_file_pattern(t / "in/*.png", folder, files, true);
+    std::vector<std::string> files, unreadable;
+    expand_file_pattern(t / "in/*.png", folder, files, true, unreadable);
     // Each path once; the links back up (up, self, and r/p/q, p/q/p back
     // to a folder on the way down) are not followed.
     EXPECT_EQ(sorted(files), (std::vector<std::string>{"a.png", "out/y.png", "p/q/z.png", "r/z.png",
@@ -104,10 +109,10 @@ TEST(FileSearch, LinkToFolderIsSearchedNotListed) {
     make_folder(t / "top");
     ASSERT_EQ(symlink("../real", (t / "top/link.png").c_str()), 0);
     std::string folder;
-    std::vector<std::string> files;
-    expand_file_pattern(t / "top/*.png", folder, files, false);
+    std::vector<std::string> files, unreadable;
+    expand_file_pattern(t / "top/*.png", folder, files, false, unreadable);
     EXPECT_TRUE(files.empty());
-    expand_file_pattern(t / "top/*.png", folder, files, true);
+    expand_file_pattern(t / "top/*.png", folder, files, true, unreadable);
     EXPECT_EQ(files, (std::vector<std::string>{"link.png/x.png"}));
 }
 
@@ -115,16 +120,18 @@ TEST(FileSearch, ExactNamesTrailingSlashAndWildcardFolders) {
     temp_folder t;
     make_tree(t);
     std::string folder;
-    std::vector<std::string> files;
-    expand_file_pattern(t / "a.png", folder, files, false);
+    std::vector<std::string> files, unreadable;
+    expand_file_pattern(t / "a.png", folder, files, false, unreadable);
     EXPECT_EQ(files, (std::vector<std::string>{"a.png"}));
     files.clear();
-    expand_file_pattern(t / "sub/", folder, files, true);  // no name: nothing
+    expand_file_pattern(t / "sub/", folder, files, true, unreadable);  // no name: nothing
     EXPECT_TRUE(files.empty());
-    expand_file_pattern(t / "s*/c.png", folder, files, false);  // folder taken literally
+    // The folder part is taken literally.
+    expand_file_pattern(t / "s*/c.png", folder, files, false, unreadable);
     EXPECT_TRUE(files.empty());
-    expand_file_pattern(t / "missing/*.png", folder, files, true);
+    expand_file_pattern(t / "missing/*.png", folder, files, true, unreadable);
     EXPECT_TRUE(files.empty());
+    EXPECT_TRUE(unreadable.empty());  // a folder that does not exist lists nothing
 }
 
 // root: x[1].png, d[1].png/ (a folder), sub/x[1].png, sub/deeper/x[1].png
@@ -137,30 +144,30 @@ TEST(FileSearch, PatternMatchingNothingIsTakenLiterally) {
     make_folder(t / "sub/deeper");
     touch(t / "sub/deeper/x[1].png");
     std::string folder;
-    std::vector<std::string> files;
-    expand_file_pattern(t / "x[1].png", folder, files, false);
+    std::vector<std::string> files, unreadable;
+    expand_file_pattern(t / "x[1].png", folder, files, false, unreadable);
     EXPECT_EQ(files, (std::vector<std::string>{"x[1].png"}));
     files.clear();
-    expand_file_pattern(t / "x[1].png", folder, files, true);
+    expand_file_pattern(t / "x[1].png", folder, files, true, unreadable);
     EXPECT_EQ(sorted(files),
               (std::vector<std::string>{"sub/deeper/x[1].png", "sub/x[1].png", "x[1].png"}));
     files.clear();
-    expand_file_pattern(t / "d[1].png", folder, files, false);  // never a folder
+    expand_file_pattern(t / "d[1].png", folder, files, false, unreadable);  // never a folder
     EXPECT_TRUE(files.empty());
 
     // A match anywhere, even in a subfolder only, leaves the pattern a pattern.
     touch(t / "sub/x1.png");
-    expand_file_pattern(t / "x[1].png", folder, files, true);
+    expand_file_pattern(t / "x[1].png", folder, files, true, unreadable);
     EXPECT_EQ(files, (std::vector<std::string>{"sub/x1.png"}));
     files.clear();
-    expand_file_pattern(t / "x[1].png", folder, files, false);
+    expand_file_pattern(t / "x[1].png", folder, files, false, unreadable);
     EXPECT_EQ(files, (std::vector<std::string>{"x[1].png"}));
 
     // A backslash makes fnmatch look for another name: a\b.png matches
     // ab.png only, so a file of that very name is found literally.
     touch(t / "a\\b.png");
     files.clear();
-    expand_file_pattern(t / "a\\b.png", folder, files, false);
+    expand_file_pattern(t / "a\\b.png", folder, files, false, unreadable);
     EXPECT_EQ(files, (std::vector<std::string>{"a\\b.png"}));
 }
 
@@ -275,15 +282,149 @@ TEST(FileSearchPipes, WildcardAndRecursiveSearchesListRegularFilesOnly) {
     ASSERT_EQ(mkfifo((t / "sub/q.png").c_str(), 0644), 0);
 
     std::string folder;
-    std::vector<std::string> files;
-    expand_file_pattern(t / "*.png", folder, files, true);
+    std::vector<std::string> files, unreadable;
+    expand_file_pattern(t / "*.png", folder, files, true, unreadable);
     EXPECT_EQ(sorted(files), (std::vector<std::string>{"a.png", "la.png", "sub/b.png"}));
 
     // A name without wildcards is listed whatever it is: loading refuses it.
     files.clear();
-    expand_file_pattern(t / "p.png", folder, files, false);
+    expand_file_pattern(t / "p.png", folder, files, false, unreadable);
     EXPECT_EQ(files, std::vector<std::string>{"p.png"});
     files.clear();
-    expand_file_pattern(t / "q.png", folder, files, true);
+    expand_file_pattern(t / "q.png", folder, files, true, unreadable);
     EXPECT_TRUE(files.empty());
+}
+
+namespace {
+
+// The folder made in the folder open as fd, itself open; -1 on failure.
+// Paths longer than the system takes are made this way.
+int make_folder_at(int fd, const std::string& name) {
+    if (mkdirat(fd, name.c_str(), 0755) != 0) return -1;
+    return openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+}
+
+void touch_at(int fd, const std::string& name) {
+    const int file = openat(fd, name.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(file, 0) << name;
+    close(file);
+}
+
+// The status with which a forked child running f ends (f's result), or -1.
+// The child leaves by _exit: the parent's temporary folders stay its own.
+template <typename F>
+int in_child(F f) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(f());
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// At most `limit` descriptors for this process.
+bool limit_descriptors(rlim_t limit) {
+    rlimit r{};
+    if (getrlimit(RLIMIT_NOFILE, &r) != 0) return false;
+    r.rlim_cur = limit;
+    return setrlimit(RLIMIT_NOFILE, &r) == 0;
+}
+
+}  // namespace
+
+// t/a.png, then folders of 200 characters down to a folder P whose path
+// leaves less than 256 characters to PATH_MAX; P/c.png, and in P two
+// folders whose own paths reach PATH_MAX: x... (its path with the '/' the
+// search adds, exactly PATH_MAX characters: it cannot be opened) and y...
+// (one longer: it cannot even be looked at). Each holds a file.
+TEST(FileSearchUnreadable, FoldersWhosePathsAreTooLongAreNotedAsTheSearchNamesThem) {
+    temp_folder t;
+    touch(t / "a.png");
+    std::string prefix;  // of P, under t
+    int fd = open(t.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    const std::string level(200, 'l');
+    while (PATH_MAX - static_cast<int>((t.path() + "/" + prefix).size()) > 255) {
+        const int sub = make_folder_at(fd, level);
+        close(fd);
+        ASSERT_GE(fd = sub, 0);
+        prefix += level + "/";
+    }
+    const std::string p = t.path() + "/" + prefix;
+    const size_t room = PATH_MAX - p.size();
+    touch_at(fd, "c.png");
+    const std::string x(room - 1, 'x'), y(room, 'y');
+    for (const std::string& name : {x, y}) {
+        const int sub = make_folder_at(fd, name);
+        ASSERT_GE(sub, 0) << name.size();
+        touch_at(sub, "d.png");
+        close(sub);
+    }
+    close(fd);
+
+    std::string folder;
+    std::vector<std::string> files, unreadable;
+    expand_file_pattern(t / "*.png", folder, files, true, unreadable);
+    EXPECT_EQ(sorted(files), (std::vector<std::string>{"a.png", prefix + "c.png"}));
+    EXPECT_EQ((p + x + "/").size(), static_cast<size_t>(PATH_MAX));
+    EXPECT_EQ(sorted(unreadable), (std::vector<std::string>{p + x + "/", p + y + "/"}));
+
+    // Without -r nothing below the search folder is opened.
+    files.clear();
+    unreadable.clear();
+    expand_file_pattern(t / "*.png", folder, files, false, unreadable);
+    EXPECT_EQ(files, std::vector<std::string>{"a.png"});
+    EXPECT_TRUE(unreadable.empty());
+}
+
+// A chain of 100 folders searched with at most 32 descriptors: no folder is
+// held open on the way down.
+TEST(FileSearchUnreadable, DepthCostsNoDescriptor) {
+    temp_folder t;
+    std::string deep;
+    for (int i = 0; i < 100; ++i) {
+        deep += "d/";
+        make_folder(t / deep);
+    }
+    touch(t / (deep + "x.png"));
+    touch(t / "a.png");
+    const int status = in_child([&] {
+        if (!limit_descriptors(32)) return 2;
+        std::string folder;
+        std::vector<std::string> files, unreadable;
+        expand_file_pattern(t / "*.png", folder, files, true, unreadable);
+        const std::vector<std::string> expected{"a.png", deep + "x.png"};
+        return files == expected && unreadable.empty() ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+// No descriptor left: the search folder cannot be opened and is noted,
+// once, also when the pattern is then taken literally; a single name is
+// tested in its place instead.
+TEST(FileSearchUnreadable, SearchFolderWithoutADescriptorLeft) {
+    temp_folder t;
+    touch(t / "a.png");
+    const std::string folder_name = t.path() + "/";
+    const int status = in_child([&] {
+        if (!limit_descriptors(32)) return 2;
+        while (open("/dev/null", O_RDONLY) >= 0) {
+        }
+        std::string folder;
+        std::vector<std::string> files, unreadable;
+        expand_file_pattern(t / "*.png", folder, files, true, unreadable);
+        if (!files.empty() || unreadable != std::vector<std::string>{folder_name}) return 3;
+        unreadable.clear();
+        expand_file_pattern(t / "*.png", folder, files, false, unreadable);
+        if (!files.empty() || unreadable != std::vector<std::string>{folder_name}) return 4;
+        unreadable.clear();
+        expand_file_pattern(t / "a.png", folder, files, false, unreadable);
+        if (files != std::vector<std::string>{"a.png"} || !unreadable.empty()) return 5;
+        files.clear();
+        expand_file_pattern(t / "b.png", folder, files, false, unreadable);
+        if (!files.empty() || !unreadable.empty()) return 6;
+        expand_file_pattern(t / "a.png", folder, files, true, unreadable);  // -r: opened
+        if (!files.empty() || unreadable != std::vector<std::string>{folder_name}) return 7;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
 }

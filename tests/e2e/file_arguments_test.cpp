@@ -1,9 +1,11 @@
 // End-to-end runs of the built binary on how its arguments become files:
-// recursive searches through links to folders, names holding pattern
-// characters, and plain arguments that the command line drops.
+// recursive searches through links to folders and down deep trees, folders
+// that the search cannot read, names holding pattern characters, and plain
+// arguments that the command line drops.
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 
 using zarn_test::binary_run;
 using zarn_test::checkerboard;
+using zarn_test::exists;
 using zarn_test::lines_of;
 using zarn_test::make_folder;
 using zarn_test::matches;
@@ -26,6 +29,18 @@ static const std::string& ms = zarn_test::ms_pattern;
 namespace {
 
 void picture(const std::string& path) { ASSERT_TRUE(cv::imwrite(path, checkerboard(16, 16, 4))); }
+
+void set_mode(const std::string& path, mode_t mode) {
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+}
+
+// Runs zarn as a user who owns none of the test's files, so that folder
+// permissions hold (the tests run as root); only root can, with setpriv.
+const std::string as_nobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups";
+
+bool can_run_as_nobody() {
+    return run("id -u").out == "0\n" && run("command -v setpriv").status == 0;
+}
 
 void link(const std::string& target, const std::string& path) {
     ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0) << path;
@@ -126,4 +141,120 @@ TEST(FileArguments, ArgumentsThatTheRunDropsAreNamedOnStandardError) {
     EXPECT_EQ(run_zarn(t, "-sa 2 -s 3 a.png out", no_display).err,
               "Warning: argument a.png" + sample_run + "Warning: argument out" + sample_run);
     EXPECT_EQ(run_zarn(t, "-hs out", no_display).err, "Warning: argument out" + sample_run);
+}
+
+// A file 300 folders deep, searched with 256 descriptors: no folder is held
+// open on the way down.
+TEST(FileArguments, RecursiveRunFindsFilesDeeperThanTheOpenFileLimit) {
+    temp_folder t;
+    std::string deep;
+    for (int i = 0; i < 300; ++i) deep += "d/";
+    ASSERT_EQ(run("mkdir -p " + quote(t / deep)).status, 0);
+    picture(t / "a.png");
+    picture(t / (deep + "x.png"));
+
+    const binary_run r = run_zarn(t, "-d -r '*.png' out/", "ulimit -n 256 &&");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(processed_names(r.out), (std::vector<std::string>{"a.png", deep + "x.png"}));
+    EXPECT_TRUE(exists(t / ("out/" + deep + "x_dist.png")));
+    EXPECT_TRUE(exists(t / "out/a_dist.png"));
+}
+
+// a.png, locked/b.png, sub/c.png, sub/locked/d.png, out/ (mode 0777), in a
+// folder that all may read; both locked folders of mode 000, searched by a
+// user who does not own them.
+namespace {
+
+void make_locked_tree(const temp_folder& t) {
+    set_mode(t.path(), 0755);
+    make_folder(t / "locked");
+    make_folder(t / "sub");
+    make_folder(t / "sub/locked");
+    make_folder(t / "out");
+    for (const std::string name : {"a.png", "locked/b.png", "sub/c.png", "sub/locked/d.png"}) {
+        picture(t / name);
+        set_mode(t / name, 0644);
+    }
+    set_mode(t / "locked", 0);
+    set_mode(t / "sub/locked", 0);
+    set_mode(t / "out", 0777);
+}
+
+}  // namespace
+
+// Each folder that cannot be read is named once, before the files; the
+// others are processed, and the run ends with status 1.
+TEST(FileArguments, FoldersThatCannotBeReadAreNamedAndTheRunEndsWithStatusOne) {
+    if (!can_run_as_nobody()) GTEST_SKIP() << "needs root and setpriv";
+    temp_folder t;
+    make_locked_tree(t);
+
+    binary_run r = run_zarn(t, "-d -r '*.png' out", as_nobody);
+    EXPECT_EQ(r.status, 1) << r.out;
+    const std::vector<std::string> lines = lines_of(r.out);
+    ASSERT_EQ(lines.size(), 4u) << r.out;
+    std::vector<std::string> messages(lines.begin(), lines.begin() + 2);
+    std::sort(messages.begin(), messages.end());
+    EXPECT_EQ(messages, (std::vector<std::string>{"Cannot read directory ./locked/ !",
+                                                  "Cannot read directory ./sub/locked/ !"}));
+    EXPECT_EQ(processed_names(lines[2] + "\n" + lines[3]),
+              (std::vector<std::string>{"a.png", "sub/c.png"}));
+    EXPECT_EQ(files_under(t / "out"),
+              (std::vector<std::string>{"./a_dist.png", "./sub/c_dist.png"}));
+    EXPECT_EQ(r.err, "");
+
+    // Named as the search opens it: the pattern's folder part first.
+    r = run_zarn(t, "-d -r 'sub/*.png' out", as_nobody);
+    EXPECT_EQ(r.status, 1) << r.out;
+    const std::vector<std::string> sub_lines = lines_of(r.out);
+    ASSERT_EQ(sub_lines.size(), 2u) << r.out;
+    EXPECT_EQ(sub_lines[0], "Cannot read directory sub/locked/ !");
+    EXPECT_TRUE(matches(sub_lines[1], "c\\.png: done in " + ms)) << sub_lines[1];
+}
+
+// The search folder itself: its message, then the usual one. As root, the
+// same runs read every folder.
+TEST(FileArguments, ASearchFolderThatCannotBeReadIsNamedBeforeTheNotFoundMessage) {
+    if (!can_run_as_nobody()) GTEST_SKIP() << "needs root and setpriv";
+    temp_folder t;
+    make_locked_tree(t);
+    for (const std::string options : {"-d", "-d -r"}) {
+        binary_run r = run_zarn(t, options + " 'locked/*.png' out", as_nobody);
+        EXPECT_EQ(r.status, 1) << options;
+        EXPECT_EQ(r.out,
+                  "Cannot read directory locked/ !\nNo file found matching locked/*.png !\n");
+        r = run_zarn(t, options + " locked/b.png out", as_nobody);
+        EXPECT_EQ(r.status, 1) << options;
+        EXPECT_EQ(r.out, "Cannot read directory locked/ !\nlocked/b.png not found!\n");
+    }
+    const binary_run r = run_zarn(t, "-d -r 'locked/*.png' out");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(processed_names(r.out), std::vector<std::string>{"b.png"});
+}
+
+// A folder that can be searched but not listed (mode 0111): a name given
+// without wildcards is found in it, with no message; a pattern cannot be.
+TEST(FileArguments, ANameIsFoundInAFolderThatCanBeSearchedButNotListed) {
+    if (!can_run_as_nobody()) GTEST_SKIP() << "needs root and setpriv";
+    temp_folder t;
+    set_mode(t.path(), 0755);
+    make_folder(t / "hidden");
+    make_folder(t / "out");
+    picture(t / "hidden/b.png");
+    set_mode(t / "hidden/b.png", 0644);
+    set_mode(t / "hidden", 0111);
+    set_mode(t / "out", 0777);
+
+    binary_run r = run_zarn(t, "-d hidden/b.png out", as_nobody);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(processed_names(r.out), std::vector<std::string>{"b.png"});
+    EXPECT_EQ(files_under(t / "out"), std::vector<std::string>{"./b_dist.png"});
+
+    r = run_zarn(t, "-d hidden/c.png out", as_nobody);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "hidden/c.png not found!\n");
+
+    r = run_zarn(t, "-d 'hidden/*.png' out", as_nobody);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Cannot read directory hidden/ !\nNo file found matching hidden/*.png !\n");
 }
