@@ -1,11 +1,19 @@
 #include "app/program.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+// The header of glibc 2.36 declares pidfd_open without C linkage (fixed in
+// 2.37; a second extern "C" around it then changes nothing).
+extern "C" {
+#include <sys/pidfd.h>
+}
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -106,19 +114,62 @@ int start(const std::string& program, const std::vector<std::string>& arguments,
     return error;
 }
 
-void collect(int fd, std::string& errors) {
+// Appends what the pipe holds now, at most limit bytes, without waiting:
+// the reader is non-blocking. The limit keeps a writer as fast as the
+// reader from holding the caller. True when the pipe is at its end (no
+// writer left) or cannot be read any more.
+bool take_available(int fd, std::string& errors, size_t limit) {
     char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    for (size_t taken = 0; taken < limit;) {
+        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - taken));
         if (n > 0) {
             errors.append(buffer, static_cast<size_t>(n));
+            taken += static_cast<size_t>(n);
         } else if (n == 0 || errno != EINTR) {
-            return;
+            return n == 0 || errno != EAGAIN;
         }
+    }
+    return false;
+}
+
+// Whether the program has ended. It is not reaped (WNOWAIT): until
+// wait_for reaps it, its process group stays the one an interrupt ends.
+bool has_ended(pid_t pid) {
+    for (;;) {
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
+            return info.si_pid != 0;
+        if (errno != EINTR) return true;  // nothing to wait for
     }
 }
 
-// The wait status of the ended program; -1 when it cannot be waited for.
+// Collects the program's standard error until the program itself ends, not
+// until the pipe does: a child that the program leaves behind (a daemon, a
+// "sleep &" of a script) may hold the pipe open long after, and is not
+// waited for. The end is seen on a pidfd of the program, or, where the
+// kernel gives none, by looking every 20 ms. What the pipe then holds is
+// taken without waiting, and the pipe is closed.
+void collect_until_end(pid_t pid, descriptor& reader, std::string& errors) {
+    const int capacity = ::fcntl(reader.get(), F_GETPIPE_SZ);
+    const size_t chunk = capacity > 0 ? static_cast<size_t>(capacity) : 65536;
+    const descriptor process(::pidfd_open(pid, 0));
+    const bool pidfd = process.get() >= 0;
+    pollfd fds[2] = {{reader.get(), POLLIN, 0}, {process.get(), POLLIN, 0}};
+    for (;;) {
+        const int ready = ::poll(fds, pidfd ? 2 : 1, pidfd ? -1 : 20);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready > 0 && fds[0].revents != 0 && take_available(reader.get(), errors, chunk)) break;
+        if (pidfd ? ready > 0 && fds[1].revents != 0 : has_ended(pid)) {
+            take_available(reader.get(), errors, chunk);
+            break;
+        }
+    }
+    reader.reset();
+}
+
+// The wait status of the ended program, which is reaped; -1 when it cannot
+// be waited for. Its process group stays known to the signal handlers until
+// then.
 int wait_for(pid_t pid) {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
@@ -132,7 +183,8 @@ int wait_for(pid_t pid) {
 }
 
 // One run of the program. A program searched for lies on PATH; one named by
-// its path that is not there (ENOENT at the start) is not found.
+// its path is not found when it cannot start (ENOENT) and no entry of that
+// name is there (an entry whose interpreter is missing is found).
 program_outcome run_once(const std::string& program, const std::vector<std::string>& arguments,
                          bool search) {
     program_outcome outcome;
@@ -143,16 +195,23 @@ program_outcome run_once(const std::string& program, const std::vector<std::stri
         return outcome;
     }
     descriptor reader(fds[0]), writer(fds[1]);
+    // Only the reader waits for nothing; the program's standard error blocks.
+    const int flags = ::fcntl(reader.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(reader.get(), F_SETFL, flags | O_NONBLOCK) != 0) {
+        outcome.found = true;
+        outcome.errors = program + ": " + std::strerror(errno) + "\n";
+        return outcome;
+    }
     pid_t pid = 0;
     const int error = start(program, arguments, search, writer.get(), pid);
     writer.reset();
     if (error != 0) {
-        outcome.found = search || error != ENOENT;
-        if (outcome.found) outcome.errors = program + ": " + std::strerror(error) + "\n";
+        outcome.found = search || error != ENOENT || file_entry(program);
+        outcome.errors = program + ": " + std::strerror(error) + "\n";
         return outcome;
     }
     outcome.found = true;
-    collect(reader.get(), outcome.errors);
+    collect_until_end(pid, reader, outcome.errors);
     outcome.success = wait_for(pid) == 0;
     return outcome;
 }
@@ -176,7 +235,9 @@ program_outcome run_program_collecting_errors(const std::vector<std::string>& ar
     const std::string& name = arguments[0];
     if (name.find('/') != std::string::npos) return run_once(name, arguments, false);
     if (on_search_path(name)) return run_once(name, arguments, true);
-    return run_once(current_prefix + name, arguments, false);
+    program_outcome outcome = run_once(current_prefix + name, arguments, false);
+    if (!outcome.found) outcome.errors = name + ": not found on PATH nor in the current folder\n";
+    return outcome;
 }
 
 }  // namespace lumo::zarn

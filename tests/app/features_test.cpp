@@ -221,8 +221,10 @@ TEST(FeaturesDeathTest, NoQevToRun) {
     app.opts.features.format = 2;
     const std::string old = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", folder.c_str(), 1);  // neither the search path nor ./ holds a qev
+    // Standard error first says why, as a shell would.
     EXPECT_EXIT((dup2(2, 1), app.save_features()), testing::ExitedWithCode(1),
-                "^\nCannot run the descriptor extraction executable qev/qev.exe !\n$");
+                "^qev: not found on PATH nor in the current folder\n"
+                "\nCannot run the descriptor extraction executable qev/qev.exe !\n$");
     setenv("PATH", old.c_str(), 1);
     EXPECT_TRUE(fs::exists(folder + "cat_feat.txt"));  // left in place
 }

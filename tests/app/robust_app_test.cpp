@@ -1,9 +1,18 @@
 // A program's error output collected, and the line state of standard output.
 #include <gtest/gtest.h>
 
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstddef>
 #include <cstdlib>
 
 #include <iostream>
@@ -74,11 +83,18 @@ TEST(ProgramRun, StandardErrorIsCollectedAndArgumentsArriveAsTheyAre) {
     EXPECT_TRUE(r.success);
     EXPECT_EQ(r.errors, "");
 
-    // Found neither on the path nor in the current folder.
+    // Found neither on the path nor in the current folder: said as a shell
+    // says it.
     r = run_in(t, "/usr/bin:/bin", {"zarn_no_such_program_anywhere", "-x"});
     EXPECT_FALSE(r.success);
     EXPECT_FALSE(r.found);
-    EXPECT_EQ(r.errors, "");
+    EXPECT_EQ(r.errors, "zarn_no_such_program_anywhere: not found on PATH nor in the current folder\n");
+
+    // Named by a path that is not there.
+    r = run_in(t, "/usr/bin:/bin", {"./zarn_no_such_program", "-x"});
+    EXPECT_FALSE(r.success);
+    EXPECT_FALSE(r.found);
+    EXPECT_EQ(r.errors, "./zarn_no_such_program: No such file or directory\n");
 }
 
 TEST(ProgramRun, TheCurrentFolderOnlyWhenThePathHasNoFileOfThatName) {
@@ -115,6 +131,100 @@ TEST(ProgramRun, TheCurrentFolderOnlyWhenThePathHasNoFileOfThatName) {
         EXPECT_EQ(r.errors, c.errors);
         EXPECT_FALSE(zarn_test::exists(t / "ran.log"));
     }
+
+    // The one of the current folder is there, but its interpreter is not:
+    // found, and the reason is the start's.
+    ASSERT_EQ(unlink((t / "bin/zarn_tool").c_str()), 0);
+    script(t / "zarn_tool", "#!/no/such/interpreter\n");
+    r = run_in(t, path, {"zarn_tool"});
+    EXPECT_FALSE(r.success);
+    EXPECT_TRUE(r.found);
+    EXPECT_EQ(r.errors, "./zarn_tool: No such file or directory\n");
+}
+
+namespace {
+
+// The command of the leftover-child tests: a background sleep that keeps
+// the error pipe open, its pid added to sleep.pid, then a line of standard
+// error and a clean end.
+const std::vector<std::string> leaving_a_child = {"sh", "-c", "sleep 30 & echo $! >> sleep.pid; echo x >&2"};
+
+// Ends the sleeps that the commands left.
+void end_leftovers(const temp_folder& t) {
+    for (const std::string& pid : zarn_test::lines_of(zarn_test::read_file(t / "sleep.pid")))
+        ::kill(std::stoi(pid), SIGTERM);
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+// A child that the program leaves behind holds its standard error open:
+// the run ends with the program all the same, with what it wrote, even
+// beyond a pipe's capacity.
+TEST(ProgramRun, ALeftoverChildDoesNotHoldTheRun) {
+    temp_folder t;
+    auto start = std::chrono::steady_clock::now();
+    program_outcome r = run_in(t, "/usr/bin:/bin", leaving_a_child);
+    double seconds = seconds_since(start);
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_TRUE(r.success);
+    EXPECT_EQ(r.errors, "x\n");
+
+    start = std::chrono::steady_clock::now();
+    r = run_in(t, "/usr/bin:/bin",
+               {"sh", "-c",
+                "sleep 30 & echo $! >> sleep.pid; head -c 300000 /dev/zero | tr '\\0' e >&2; printf end >&2; exit 5"});
+    seconds = seconds_since(start);
+    end_leftovers(t);
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_FALSE(r.success);
+    EXPECT_EQ(r.errors, std::string(300000, 'e') + "end");
+}
+
+// Where pidfd_open fails (ENOSYS of an old kernel, forced here by a seccomp
+// filter in a child process), the end of the program is still seen.
+TEST(ProgramRun, ALeftoverChildDoesNotHoldTheRunWithoutPidfds) {
+#if defined(__x86_64__)
+    const unsigned arch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+    const unsigned arch = AUDIT_ARCH_AARCH64;
+#else
+    GTEST_SKIP() << "no seccomp architecture for this test";
+    const unsigned arch = 0;
+#endif
+    temp_folder t;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 1, 0),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pidfd_open, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+            _exit(77);
+        if (syscall(__NR_pidfd_open, getpid(), 0) >= 0 || errno != ENOSYS) _exit(78);
+        const program_outcome r = run_in(t, "/usr/bin:/bin", leaving_a_child);
+        _exit(r.success && r.errors == "x\n" ? 0 : 1);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    const double seconds = seconds_since(start);
+    end_leftovers(t);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no seccomp filter here";
+    EXPECT_LT(seconds, 10.0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // A file of the name in a folder of the path, as execvp looks: an empty entry

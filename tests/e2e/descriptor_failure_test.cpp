@@ -1,12 +1,16 @@
-// A descriptor program that cannot be started, fails, or ends well without
-// writing its output, end to end: the run reports it and ends with status 1,
-// the feature file it was given stays for a run by hand, nothing staged is
-// left, and the qev of the current folder never stands in for one on PATH.
-// qev itself is executed directly, without a shell.
+// A descriptor program that cannot be started or found, fails, or ends well
+// without writing its output, end to end: the run reports it and ends with
+// status 1, the feature file it was given stays for a run by hand, nothing
+// staged is left (whatever qev made in its private folder), and the qev of
+// the current folder never stands in for one on PATH. qev itself is executed
+// directly, without a shell, and a child it leaves behind does not hold the
+// run.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -50,11 +54,19 @@ struct failing_qev {
     std::string errors;  // what zarn shows of it on standard error
 };
 
+// The shell lines of a qev script that set out to its -o1 argument.
+const std::string output_argument = "while [ $# -gt 0 ]; do [ \"$1\" = -o1 ] && out=$2; shift; done\n";
+
 }  // namespace
 
 TEST(ZarnDescriptorFailure, EveryFailureKeepsTheFeatureFileAndLetsNoOtherQevRun) {
     const std::string wanted = kept_by_a_good_run();
     ASSERT_TRUE(matches(wanted, "0\n[1-9][0-9]*\n(.+\n)+"));
+    // What links of a qev's tree point to, outside the run's folder: it stays
+    // as it is. A qev that made its whole tree leaves a mark there.
+    temp_folder outside;
+    make_folder(outside / "target");
+    touch(outside / "target/keep", "kept");
     const std::vector<failing_qev> cases = {
         {"fails", "#!/bin/sh\necho 'qev: bad ellipse' >&2\nexit 3\n", 0755, "qev: bad ellipse\n"},
         // What a missing shared library gives: the loader's message and 127.
@@ -63,6 +75,21 @@ TEST(ZarnDescriptorFailure, EveryFailureKeepsTheFeatureFileAndLetsNoOtherQevRun)
         {"not executable", "#!/bin/sh\nexit 0\n", 0644, "qev: Permission denied\n"},
         {"writes nothing", "#!/bin/sh\nexit 0\n", 0755, ""},
         {"writes a link", "#!/bin/sh\nwhile [ $# -gt 0 ]; do [ \"$1\" = -o1 ] && ln -s /etc/passwd \"$2\"; shift; done\n",
+         0755, ""},
+        // Folders at its output path, which the private folder's removal
+        // takes whatever their depth.
+        {"makes a folder", "#!/bin/sh\n" + output_argument + "mkdir -p \"$out/sub\" && touch \"$out/sub/f\"\n", 0755,
+         ""},
+        {"makes a deep tree",
+         "#!/bin/sh\n" + output_argument +
+             "d=$out; i=0\n"
+             "while [ $i -lt 50 ]; do\n"
+             "  mkdir \"$d\" && echo f > \"$d/f\" && ln -s .. \"$d/up\" || exit 3\n"
+             "  ln -s " + quote(outside / "target") + " \"$d/outside\" || exit 3\n"
+             "  ln -s " + quote(outside / "target/keep") + " \"$d/keep\" || exit 3\n"
+             "  d=$d/d; i=$((i + 1))\n"
+             "done\n"
+             "chmod 500 \"$out/d/d\" && touch " + quote(outside / "made") + "\n",
          0755, ""},
     };
     for (const failing_qev& c : cases) {
@@ -94,7 +121,10 @@ TEST(ZarnDescriptorFailure, EveryFailureKeepsTheFeatureFileAndLetsNoOtherQevRun)
         EXPECT_EQ(listing(t / "out"), std::vector<std::string>{"a_feat.txt"});
         EXPECT_EQ(read_file(t / "out/a_feat.txt"), wanted);
         EXPECT_FALSE(exists(t / "ran"));
+        EXPECT_EQ(listing(outside / "target"), std::vector<std::string>{"keep"});
+        EXPECT_EQ(read_file(outside / "target/keep"), "kept");
     }
+    EXPECT_EQ(listing(outside.path()), (std::vector<std::string>{"made", "target"}));
 }
 
 // No file named qev on PATH: the qev of the current folder runs; when there
@@ -107,7 +137,7 @@ TEST(ZarnDescriptorFailure, TheCurrentFolderOnlyWithoutAnyQevOnThePath) {
     const std::string path = "PATH=" + quote(t / "bin") + ":/usr/bin:/bin";
     binary_run r = run_zarn(t, "-b -de a.png", path);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "qev: not found on PATH nor in the current folder\n");
     EXPECT_TRUE(exists(t / "a_feat.txt"));
     ASSERT_EQ(unlink((t / "a_feat.txt").c_str()), 0);
 
@@ -115,6 +145,42 @@ TEST(ZarnDescriptorFailure, TheCurrentFolderOnlyWithoutAnyQevOnThePath) {
     r = run_zarn(t, "-b -de a.png", path);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin", "qev"}));
+}
+
+// No qev on PATH nor in the current folder: said in one line on standard
+// error, as a shell says it; the rest is as for any failure.
+TEST(ZarnDescriptorFailure, NoQevAnywhereIsSaid) {
+    const std::string wanted = kept_by_a_good_run();
+    temp_folder t;
+    copy_data("horse_mask.png", t / "a.png");
+    make_folder(t / "bin");
+    const binary_run r = run_zarn(t, "-b -de a.png", "PATH=" + quote(t / "bin"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\n" + failure_message)) << r.out;
+    EXPECT_EQ(r.err, "qev: not found on PATH nor in the current folder\n");
+    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_feat.txt", "bin"}));
+    EXPECT_EQ(read_file(t / "a_feat.txt"), wanted);
+}
+
+// A qev that leaves a child holding its standard error (a wrapper script's
+// "sleep 30 &"): the run ends when qev does, with the descriptors written
+// and nothing staged left. The child is not waited for.
+TEST(ZarnDescriptorFailure, AChildThatQevLeavesDoesNotHoldTheRun) {
+    temp_folder t;
+    copy_data("horse_mask.png", t / "a.png");
+    make_folder(t / "bin");
+    executable(t / "bin/qev", "#!/bin/sh\nsleep 30 &\necho $! >> " + quote(t / "bin/sleep.pid") + "\nexec " +
+                                  quote(ZARN_QEV_BINARY) + " \"$@\"\n");
+    const auto start = std::chrono::steady_clock::now();
+    const binary_run r = run_zarn(t, "-b -de a.png", "PATH=" + quote(t / "bin") + ":/usr/bin:/bin timeout 20");
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    for (const std::string& pid : lines_of(read_file(t / "bin/sleep.pid"))) ::kill(std::stoi(pid), SIGTERM);
+    EXPECT_NE(r.status, 124) << "the run waited for qev's child";
+    EXPECT_LT(seconds, 15.0);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
+    EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
 }
 
 // Traced: zarn executes qev itself, found on PATH, with one argument per

@@ -2,6 +2,9 @@
 // commit, discard, and the targets that are never replaced.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -200,4 +203,115 @@ TEST_F(StagedFile, AFileMadeByAnotherWriterKeepsTheOldPermissions) {
     ASSERT_EQ(stat(path("a_desc.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(entries(), std::vector<std::string>{"a_desc.txt"});
+}
+
+namespace {
+
+// A folder tree as a writer may leave it: deep, with files, links and a
+// fifo at several levels, names like those the removal makes up, and
+// write-protected folders.
+void leave_a_tree(const std::string& at, const std::string& outside) {
+    fs::create_directories(at + "/moved-0/moved-1");
+    ASSERT_EQ(symlink(outside.c_str(), (at + "-link").c_str()), 0);  // beside the tree
+    write(at + "/moved-2", "taken");
+    std::string level = at + "/tree";
+    for (int depth = 1; depth <= 50; ++depth, level += "/d") {
+        fs::create_directories(level);
+        if (depth % 5 == 0) {
+            write(level + "/f", "file");
+            write(level + "/moved-3", "taken");
+            ASSERT_EQ(symlink(outside.c_str(), (level + "/outside").c_str()), 0);
+            ASSERT_EQ(symlink((outside + "/keep").c_str(), (level + "/keep").c_str()), 0);
+            ASSERT_EQ(symlink("..", (level + "/up").c_str()), 0);
+            ASSERT_EQ(symlink("nowhere", (level + "/dangling").c_str()), 0);
+        }
+        if (depth == 25) {
+            ASSERT_EQ(mkfifo((level + "/fifo").c_str(), 0600), 0);
+        }
+    }
+    // Write-protected: a folder with a protected folder in it, and a level of
+    // the chain.
+    fs::create_directories(at + "/protected/inner");
+    write(at + "/protected/inner/f", "file");
+    write(at + "/protected/f", "file");
+    ASSERT_EQ(chmod((at + "/protected/inner").c_str(), 0500), 0);
+    ASSERT_EQ(chmod((at + "/protected").c_str(), 0500), 0);
+    ASSERT_EQ(chmod((at + "/tree/d/d/d").c_str(), 0500), 0);
+}
+
+// The descriptors open now: the highest number, plus one.
+int descriptors_in_use() {
+    int highest = -1;
+    for (const auto& e : fs::directory_iterator("/proc/self/fd"))
+        highest = std::max(highest, std::stoi(e.path().filename().string()));
+    return highest + 1;
+}
+
+}  // namespace
+
+// What a writer leaves in the private folder, at any depth, goes with it;
+// links are removed, never followed: what they point to stays.
+TEST_F(StagedFile, ATreeLeftInThePrivateFolderGoesAndLinksAreNotFollowed) {
+    const std::string outside = path("outside");
+    fs::create_directories(outside + "/inner");
+    write(outside + "/keep", "kept");
+    write(outside + "/inner/keep", "kept too");
+    {
+        lumo::staged_file f(path("d.txt"));
+        ASSERT_TRUE(f.vacate());
+        // The writer made a folder at the staged name, and a tree beside it.
+        fs::create_directories(f.temp_path() + "/sub");
+        write(f.temp_path() + "/sub/f", "file");
+        leave_a_tree(f.folder_path() + "side", outside);
+        EXPECT_FALSE(f.written());
+        EXPECT_TRUE(f.discard());
+    }
+    EXPECT_EQ(entries(), (std::vector<std::string>{"outside"}));
+
+    // The same through the signal handler's removal.
+    lumo::staged_file g(path("e.txt"));
+    ASSERT_TRUE(g.ready());
+    leave_a_tree(g.folder_path() + "side", outside);
+    lumo::remove_private_folders();
+    EXPECT_EQ(entries(), (std::vector<std::string>{"outside"}));
+
+    EXPECT_EQ(read_file(outside + "/keep"), "kept");
+    EXPECT_EQ(read_file(outside + "/inner/keep"), "kept too");
+    std::vector<std::string> kept;
+    for (const auto& e : fs::directory_iterator(outside)) kept.push_back(e.path().filename().string());
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, (std::vector<std::string>{"inner", "keep"}));
+}
+
+// A chain of 10 000 folders (a path far beyond PATH_MAX, made with mkdirat
+// and openat) goes, with a handful of descriptors at most and no recursion
+// whose depth follows the tree.
+TEST_F(StagedFile, TenThousandLevelsGoWithAFewDescriptors) {
+    const std::string top = path("top");
+    ASSERT_EQ(mkdir(top.c_str(), 0700), 0);
+    int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (int depth = 0; depth < 10000; ++depth) {
+        ASSERT_EQ(mkdirat(fd, "d", 0700), 0) << depth;
+        if (depth % 1000 == 999) {
+            ASSERT_EQ(close(openat(fd, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0600)), 0);
+        }
+        const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(next, 0) << depth;
+        close(fd);
+        fd = next;
+    }
+    ASSERT_EQ(close(openat(fd, "bottom", O_WRONLY | O_CREAT | O_CLOEXEC, 0600)), 0);
+    ASSERT_EQ(fchmod(fd, 0500), 0);
+    close(fd);
+
+    rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit few = old;
+    few.rlim_cur = static_cast<rlim_t>(descriptors_in_use() + 4);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &few), 0);
+    const bool removed = lumo::staging::remove_folder(top.c_str());
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &old), 0);
+    EXPECT_TRUE(removed);
+    EXPECT_EQ(entries(), std::vector<std::string>{});
 }

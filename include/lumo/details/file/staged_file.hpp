@@ -3,9 +3,10 @@
 // inside a private folder (mode 0700, a short random name) that the process
 // makes in the folder of the final file, and only a successful write is
 // renamed out of it over the final name. Until then an old file of that name
-// stays as it was. The private folder goes with the staged file: on commit,
-// on discard, when the process exits, and, through remove_private_folders,
-// when a signal ends it.
+// stays as it was. The private folder goes with the staged file, with
+// whatever a writer left in it (files, links, folder trees of any depth): on
+// commit, on discard, when the process exits, and, through
+// remove_private_folders, when a signal ends it.
 //
 // out/a_dist.png is staged as out/.zarn-Xy12Ab/staged.png: the extension is
 // kept, so that writers choosing the format by it see the same one, and the
@@ -22,6 +23,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>  // renameat2, RENAME_NOREPLACE
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -82,31 +84,137 @@ private:
     sigset_t old_;
 };
 
-// Removes the folder's entries, then the folder; system calls only, so that
-// a signal handler may call it. An empty folder (the common case: its file
-// renamed into place) goes at once; otherwise the listing restarts after
-// each removal pass until a pass removes nothing. False when the folder
-// stays.
-inline bool remove_folder(const char* path) noexcept {
-    if (::rmdir(path) == 0 || errno == ENOENT) return true;
-    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-        alignas(dirent64) char buffer[4096];
-        for (bool removed = true; removed;) {
-            removed = false;
-            if (::lseek(fd, 0, SEEK_SET) != 0) break;
-            ssize_t n;
-            while ((n = ::getdents64(fd, buffer, sizeof buffer)) > 0) {
-                for (ssize_t at = 0; at < n;) {
-                    const auto* e = reinterpret_cast<const dirent64*>(buffer + at);
-                    at += e->d_reclen;
-                    const char* name = e->d_name;
-                    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-                    if (::unlinkat(fd, name, 0) == 0 || ::unlinkat(fd, name, AT_REMOVEDIR) == 0)
-                        removed = true;
+// The removal of a private folder with whatever a writer left in it, at any
+// depth. System calls only (no allocation, no stdio), so that a signal
+// handler may call it; no recursion, two folder descriptors open (a third
+// for a moment), and time linear in the number of entries. A link is never
+// followed: folders are opened with O_NOFOLLOW, and a link is removed
+// itself.
+//
+// Nothing climbs through "..": the private folder is emptied through its
+// descriptor, pass after pass. A file, a link or an empty folder goes at
+// once; a folder that is not empty is opened and its entries are moved up
+// into the private folder under fresh names, after which it is empty and
+// goes. Each entry is moved at most once, and what was moved is seen by the
+// same pass or the next. The passes end when one changes nothing: the
+// folder is then empty, or holds what cannot be removed.
+
+// A fresh name of the counter: "moved-<n>".
+inline void fresh_name(unsigned long long n, char (&name)[32]) noexcept {
+    char digits[24];
+    int k = 0;
+    do digits[k++] = static_cast<char>('0' + n % 10);
+    while ((n /= 10) != 0);
+    const char prefix[] = "moved-";
+    int at = 0;
+    for (const char c : prefix)
+        if (c != '\0') name[at++] = c;
+    while (k > 0) name[at++] = digits[--k];
+    name[at] = '\0';
+}
+
+// Opens the folder name of at, never through a link. A folder that the
+// writer left without owner permissions (0500) gets them back: the process
+// owns it, and its entries must go.
+inline int open_folder(int at, const char* name) noexcept {
+    const int fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && (st.st_mode & S_IRWXU) != S_IRWXU) (void)::fchmod(fd, S_IRWXU);
+    return fd;
+}
+
+// renameat2 with RENAME_NOREPLACE; where the file system does not take the
+// flag (NFS: EINVAL), the name is looked at first.
+inline int rename_to_new(int from, const char* name, int into, const char* fresh) noexcept {
+    if (::renameat2(from, name, into, fresh, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL) return -1;
+    struct stat st;
+    if (::fstatat(into, fresh, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return ::renameat(from, name, into, fresh);
+}
+
+// Moves the entry name of from into the folder into, under the next fresh
+// name of counter that is free there. A folder moved to another parent
+// needs its own write permission (its ".." changes): one left without it
+// gets it, and the move is tried once more.
+inline bool move_entry(int from, const char* name, int into, unsigned long long& counter) noexcept {
+    bool permitted = false;
+    for (;;) {
+        char fresh[32];
+        fresh_name(counter, fresh);
+        if (rename_to_new(from, name, into, fresh) == 0) {
+            ++counter;
+            return true;
+        }
+        if (errno == EEXIST) {
+            ++counter;
+        } else if (errno == EACCES && !permitted) {
+            permitted = true;
+            const int fd = open_folder(from, name);
+            if (fd < 0) return false;
+            ::close(fd);
+        } else {
+            return false;
+        }
+    }
+}
+
+// Moves every entry of the folder from into the folder into; true when one
+// moved.
+inline bool move_entries_up(int from, int into, unsigned long long& counter) noexcept {
+    alignas(dirent64) char buffer[4096];
+    bool moved = false;
+    ssize_t n;
+    while ((n = ::getdents64(from, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const dirent64*>(buffer + at);
+            at += e->d_reclen;
+            const char* name = e->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+            if (move_entry(from, name, into, counter)) moved = true;
+        }
+    }
+    return moved;
+}
+
+// Removes every entry of the folder open at fd, at any depth.
+inline void empty_folder(int fd) noexcept {
+    unsigned long long counter = 0;
+    alignas(dirent64) char buffer[4096];
+    for (bool changed = true; changed;) {
+        changed = false;
+        if (::lseek(fd, 0, SEEK_SET) != 0) return;
+        ssize_t n;
+        while ((n = ::getdents64(fd, buffer, sizeof buffer)) > 0) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const dirent64*>(buffer + at);
+                at += e->d_reclen;
+                const char* name = e->d_name;
+                if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+                if (::unlinkat(fd, name, 0) == 0 || ::unlinkat(fd, name, AT_REMOVEDIR) == 0) {
+                    changed = true;
+                    continue;
                 }
+                const int inner = open_folder(fd, name);  // fails for all but a folder
+                if (inner < 0) continue;
+                if (move_entries_up(inner, fd, counter)) changed = true;
+                ::close(inner);
+                if (::unlinkat(fd, name, AT_REMOVEDIR) == 0) changed = true;
             }
         }
+    }
+}
+
+// Removes the folder with everything in it; false when the folder stays. An
+// empty folder (the common case: its file renamed into place) goes at once.
+inline bool remove_folder(const char* path) noexcept {
+    if (::rmdir(path) == 0 || errno == ENOENT) return true;
+    const int fd = open_folder(AT_FDCWD, path);
+    if (fd >= 0) {
+        empty_folder(fd);
         ::close(fd);
     }
     return ::rmdir(path) == 0 || errno == ENOENT;
@@ -202,7 +310,8 @@ public:
 
     bool ready() const { return !temp_.empty(); }
     // The file to write, inside the private folder; empty when nothing is
-    // staged. Other files that a writer leaves beside it go with the folder.
+    // staged. Other files or folders that a writer leaves beside it (or in
+    // its place) go with the folder.
     const std::string& temp_path() const { return temp_; }
     // The private folder, ending in '/'; empty when nothing is staged.
     std::string folder_path() const {
