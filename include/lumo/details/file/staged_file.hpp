@@ -162,49 +162,50 @@ inline bool move_entry(int from, const char* name, int into, unsigned long long&
     }
 }
 
-// Moves every entry of the folder from into the folder into; true when one
-// moved.
-inline bool move_entries_up(int from, int into, unsigned long long& counter) noexcept {
+// Calls f(name) for every entry of the folder open at fd but "." and "..",
+// from where its listing stands.
+template <typename F>
+inline void for_each_entry(int fd, F&& f) noexcept {
     alignas(dirent64) char buffer[4096];
-    bool moved = false;
     ssize_t n;
-    while ((n = ::getdents64(from, buffer, sizeof buffer)) > 0) {
+    while ((n = ::getdents64(fd, buffer, sizeof buffer)) > 0) {
         for (ssize_t at = 0; at < n;) {
             const auto* e = reinterpret_cast<const dirent64*>(buffer + at);
             at += e->d_reclen;
             const char* name = e->d_name;
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-            if (move_entry(from, name, into, counter)) moved = true;
+            f(name);
         }
     }
+}
+
+// Moves every entry of the folder from into the folder into; true when one
+// moved.
+inline bool move_entries_up(int from, int into, unsigned long long& counter) noexcept {
+    bool moved = false;
+    for_each_entry(from, [&](const char* name) {
+        if (move_entry(from, name, into, counter)) moved = true;
+    });
     return moved;
 }
 
 // Removes every entry of the folder open at fd, at any depth.
 inline void empty_folder(int fd) noexcept {
     unsigned long long counter = 0;
-    alignas(dirent64) char buffer[4096];
     for (bool changed = true; changed;) {
         changed = false;
         if (::lseek(fd, 0, SEEK_SET) != 0) return;
-        ssize_t n;
-        while ((n = ::getdents64(fd, buffer, sizeof buffer)) > 0) {
-            for (ssize_t at = 0; at < n;) {
-                const auto* e = reinterpret_cast<const dirent64*>(buffer + at);
-                at += e->d_reclen;
-                const char* name = e->d_name;
-                if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-                if (::unlinkat(fd, name, 0) == 0 || ::unlinkat(fd, name, AT_REMOVEDIR) == 0) {
-                    changed = true;
-                    continue;
-                }
-                const int inner = open_folder(fd, name);  // fails for all but a folder
-                if (inner < 0) continue;
-                if (move_entries_up(inner, fd, counter)) changed = true;
-                ::close(inner);
-                if (::unlinkat(fd, name, AT_REMOVEDIR) == 0) changed = true;
+        for_each_entry(fd, [&](const char* name) {
+            if (::unlinkat(fd, name, 0) == 0 || ::unlinkat(fd, name, AT_REMOVEDIR) == 0) {
+                changed = true;
+                return;
             }
-        }
+            const int inner = open_folder(fd, name);  // fails for all but a folder
+            if (inner < 0) return;
+            if (move_entries_up(inner, fd, counter)) changed = true;
+            ::close(inner);
+            if (::unlinkat(fd, name, AT_REMOVEDIR) == 0) changed = true;
+        });
     }
 }
 
