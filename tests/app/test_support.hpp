@@ -69,6 +69,15 @@ inline run_result run(const std::string& command) {
 
 inline std::string quote(const std::string& s) { return "'" + s + "'"; }
 
+// Whether the process exists and has not ended (a zombie has).
+inline bool still_running(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    const std::string::size_type close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
 // The whole file; empty when it cannot be read.
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
