@@ -123,6 +123,8 @@ void search_folder(tree_search& s, const std::string& prefix, bool recursive, bo
     }
     if (!recursive) return;
     for (const folder_entry& e : entries) {
+        // A type that is neither a folder nor a link is no folder: no stat.
+        if (e.type != DT_DIR && e.type != DT_LNK && e.type != DT_UNKNOWN) continue;
         // stat follows links: a link to a folder is a folder, a dangling one a file.
         const std::string sub = here + e.name;
         struct stat st;

@@ -182,6 +182,11 @@ int wait_for(pid_t pid) {
     return status;
 }
 
+// Why the program could not start, as a shell says it.
+std::string start_failure(const std::string& program, int error) {
+    return program + ": " + std::strerror(error) + "\n";
+}
+
 // One run of the program. A program searched for lies on PATH; one named by
 // its path is not found when it cannot start (ENOENT) and no entry of that
 // name is there (an entry whose interpreter is missing is found).
@@ -191,7 +196,7 @@ program_outcome run_once(const std::string& program, const std::vector<std::stri
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         outcome.found = true;
-        outcome.errors = program + ": " + std::strerror(errno) + "\n";
+        outcome.errors = start_failure(program, errno);
         return outcome;
     }
     descriptor reader(fds[0]), writer(fds[1]);
@@ -199,7 +204,7 @@ program_outcome run_once(const std::string& program, const std::vector<std::stri
     const int flags = ::fcntl(reader.get(), F_GETFL);
     if (flags < 0 || ::fcntl(reader.get(), F_SETFL, flags | O_NONBLOCK) != 0) {
         outcome.found = true;
-        outcome.errors = program + ": " + std::strerror(errno) + "\n";
+        outcome.errors = start_failure(program, errno);
         return outcome;
     }
     pid_t pid = 0;
@@ -207,7 +212,7 @@ program_outcome run_once(const std::string& program, const std::vector<std::stri
     writer.reset();
     if (error != 0) {
         outcome.found = search || error != ENOENT || file_entry(program);
-        outcome.errors = program + ": " + std::strerror(error) + "\n";
+        outcome.errors = start_failure(program, error);
         return outcome;
     }
     outcome.found = true;

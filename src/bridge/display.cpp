@@ -98,44 +98,46 @@ private:
     XErrorHandler previous_;
 };
 
+// The first `longs` 32-bit units of a window property, freed when it goes;
+// type None when the window has no such property or cannot be asked.
+class window_property {
+public:
+    window_property(Display* d, Window w, Atom property, long longs, Atom wanted) {
+        if (XGetWindowProperty(d, w, property, 0, longs, False, wanted, &type, &format, &count, &after, &data) !=
+            Success)
+            type = None;
+    }
+    ~window_property() {
+        if (data != nullptr) XFree(data);
+    }
+    window_property(const window_property&) = delete;
+    window_property& operator=(const window_property&) = delete;
+
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+};
+
 enum class title_match { absent, same, other };
 
 // Whether the property holds exactly `text` as 8-bit data. One byte more than
 // the text is asked for, so a longer value does not pass for it.
 title_match property_title(Display* d, Window w, Atom property, const char* text, std::size_t length) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    const long longs = static_cast<long>(length / 4 + 1);
-    if (XGetWindowProperty(d, w, property, 0, longs, False, AnyPropertyType, &type, &format, &count, &after,
-                           &data) != Success)
-        return title_match::absent;
-    title_match m = title_match::absent;
-    if (type != None)
-        m = data != nullptr && format == 8 && count == length && after == 0 &&
-                    std::memcmp(data, text, length) == 0
-                ? title_match::same
-                : title_match::other;
-    if (data != nullptr) XFree(data);
-    return m;
+    const window_property p(d, w, property, static_cast<long>(length / 4 + 1), AnyPropertyType);
+    if (p.type == None) return title_match::absent;
+    const bool same = p.data != nullptr && p.format == 8 && p.count == length && p.after == 0 &&
+                      std::memcmp(p.data, text, length) == 0;
+    return same ? title_match::same : title_match::other;
 }
 
 // The process id the toolkit sets on its toplevels, where the server cannot
 // tell who made a window.
 bool pid_property_is_ours(const own_connection& c, Window w) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(c.display, w, c.net_wm_pid, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
-                           &data) != Success)
-        return false;
+    const window_property p(c.display, w, c.net_wm_pid, 1, XA_CARDINAL);
     // Xlib hands 32-bit items over as longs.
-    const bool own = data != nullptr && format == 32 && count == 1 &&
-                     *reinterpret_cast<const unsigned long*>(data) == static_cast<unsigned long>(getpid());
-    if (data != nullptr) XFree(data);
-    return own;
+    return p.data != nullptr && p.format == 32 && p.count == 1 &&
+           *reinterpret_cast<const unsigned long*>(p.data) == static_cast<unsigned long>(getpid());
 }
 
 // Drops every event that has arrived.
