@@ -242,7 +242,10 @@ bool path_exists(const std::string& path, bool folder) {
 
 bool is_directory(const std::string& path) { return path_exists(path, true); }
 
-bool make_dir(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }
+// A folder that another run made in the meantime serves as well.
+bool make_dir(const std::string& path) {
+    return mkdir(path.c_str(), 0755) == 0 || (errno == EEXIST && is_directory(path));
+}
 
 bool make_dir_recursive(const std::string& path, std::string& folder) {
     directory_of(path, folder);

@@ -65,6 +65,7 @@ std::string::size_type extension_position(const std::string& path);
 
 bool path_exists(const std::string& path, bool folder);
 bool is_directory(const std::string& path);
+// Makes the folder; true when it exists, made by this call or another.
 bool make_dir(const std::string& path);
 // Creates the folder part of path and its missing parents; on failure
 // folder holds the folder that could not be made, without its '/'.

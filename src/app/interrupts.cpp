@@ -13,10 +13,21 @@ namespace lumo::zarn {
 
 namespace {
 
-// The signals whose default action ends the process and that a run meets:
-// from the terminal, from kill and timeout, from a closed output pipe, from
-// resource limits, and an aborting assertion.
-constexpr int ending_signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGXCPU, SIGXFSZ, SIGABRT};
+// The signals whose default action ends the process: from the terminal,
+// from kill and timeout (whichever signal they are given), from a closed
+// output pipe, from resource limits, and an aborting assertion; the
+// real-time signals too. The faults of a broken program (SIGSEGV, SIGBUS,
+// SIGFPE, SIGILL) keep their default action, and the sanitizers' handlers.
+constexpr int ending_signals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGPIPE,   SIGXCPU, SIGXFSZ,
+                                  SIGABRT, SIGALRM, SIGUSR1,   SIGUSR2, SIGVTALRM, SIGPROF, SIGIO,
+                                  SIGPWR,  SIGTRAP, SIGSTKFLT, SIGSYS};
+
+// Calls f(s) for every signal whose default action ends the process.
+template <typename F>
+void for_each_ending_signal(F&& f) {
+    for (int s : ending_signals) f(s);
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) f(s);
+}
 
 std::atomic<pid_t> running_program{0};
 
@@ -49,12 +60,12 @@ void clean_up_on_ending_signals() {
     action.sa_handler = end_run;
     sigemptyset(&action.sa_mask);
     // No second ending signal interrupts the clean-up.
-    for (int s : ending_signals) sigaddset(&action.sa_mask, s);
-    for (int s : ending_signals) {
+    for_each_ending_signal([&](int s) { sigaddset(&action.sa_mask, s); });
+    for_each_ending_signal([&](int s) {
         struct sigaction old {};
-        if (::sigaction(s, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+        if (::sigaction(s, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) return;
         ::sigaction(s, &action, nullptr);
-    }
+    });
 }
 
 void set_running_program(pid_t group) { running_program.store(group); }

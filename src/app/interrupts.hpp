@@ -9,8 +9,8 @@
 
 namespace lumo::zarn {
 
-// Installs the handlers; a signal ignored when the process started (nohup)
-// stays ignored.
+// Installs the handlers; a signal ignored when the process started (nohup),
+// or handled already, keeps its disposition.
 void clean_up_on_ending_signals();
 
 // The process group of the program that the run waits for (its leader's

@@ -242,6 +242,12 @@ TEST(PathUtilities, FolderCreationWithParents) {
     // A folder whose name holds wildcards is made literally.
     EXPECT_TRUE(make_dir_recursive(t / "out[1]/z.png", folder));
     EXPECT_TRUE(is_directory(t / "out[1]"));
+    // A folder that another run made between the look and the making serves;
+    // a file, or a link to one, does not.
+    EXPECT_TRUE(make_dir(t / "out"));
+    EXPECT_FALSE(make_dir(t / "blocked"));
+    ASSERT_EQ(symlink((t / "blocked").c_str(), (t / "link").c_str()), 0);
+    EXPECT_FALSE(make_dir(t / "link"));
 }
 
 TEST(PathUtilities, RemoveAndRunCommand) {

@@ -184,6 +184,56 @@ TEST(ZarnDescriptorFailure, AChildThatQevLeavesDoesNotHoldTheRun) {
     EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
 }
 
+// A qev that leaves children writing where it wrote, by name and as fast as
+// they can (files, and folders with a file), from the moment its output
+// exists: the run ends when qev does, with the descriptors written, and
+// nothing staged is left, for the folder goes out of the children's way
+// before it is emptied.
+TEST(ZarnDescriptorFailure, ChildrenOfQevStillWritingWhereItWroteDoNotHoldTheRun) {
+    temp_folder t;
+    copy_data("horse_mask.png", t / "a.png");
+    make_folder(t / "bin");
+    // Each child stops by itself after a minute.
+    const std::string child =
+        "perl -e '$out = shift; $d = $out; $d =~ s{/[^/]*$}{}; $end = time + 60;"
+        " 1 until -e $out || time > $end;"
+        " for ($i = 0; time < $end; $i++) {"
+        " mkdir \"$d/d$i\"; open(my $f, \">\", \"$d/d$i/f\") and close $f; open($f, \">\", \"$d/f$i\") and close $f }'"
+        " \"$out\" &\necho $! >> " + quote(t / "bin/child.pid") + "\n";
+    executable(t / "bin/qev", "#!/bin/sh\nfor a; do [ \"$previous\" = -o1 ] && out=$a; previous=$a; done\n" + child +
+                                  child + "exec " + quote(ZARN_QEV_BINARY) + " \"$@\"\n");
+    const binary_run r = run_zarn(t, "-b -de a.png", "PATH=" + quote(t / "bin") + ":/usr/bin:/bin timeout 50");
+    for (const std::string& pid : lines_of(read_file(t / "bin/child.pid"))) ::kill(std::stoi(pid), SIGTERM);
+    EXPECT_NE(r.status, 124) << "the run chased qev's children";
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
+    EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
+}
+
+// Run by a user whom permissions bind (root is not bound: the tests run as
+// nobody then): folders that qev leaves without any permission, or without
+// the permission to be read, go too.
+TEST(ZarnDescriptorFailure, FoldersQevLeftWithoutPermissionsGo) {
+    const bool root = run("id -u").out == "0\n";
+    if (root && run("command -v setpriv").status != 0) GTEST_SKIP() << "needs setpriv to run as another user";
+    const std::string as_user = root ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
+    temp_folder t;
+    copy_data("horse_mask.png", t / "a.png");
+    make_folder(t / "bin");
+    executable(t / "bin/qev", "#!/bin/sh\n" + output_argument +
+                                  "mkdir -p \"$out/sub/none/deeper\" \"$out/sub/unread\" || exit 3\n"
+                                  "echo f > \"$out/sub/none/deeper/f\" && echo f > \"$out/sub/unread/f\" || exit 3\n"
+                                  "chmod 000 \"$out/sub/none/deeper\" \"$out/sub/none\" && chmod 300 \"$out/sub/unread\"\n"
+                                  "chmod 000 \"$out/sub\"\n");
+    ASSERT_EQ(::chmod(t.path().c_str(), 0777), 0);
+    const binary_run r = run_zarn(t, "-b -de a.png", as_user + "env PATH=" + quote(t / "bin") + ":/usr/bin:/bin");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\n" + failure_message)) << r.out;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_feat.txt", "bin"}));
+}
+
 // Traced: zarn executes qev itself, found on PATH, with one argument per
 // path however it is spelt; no shell runs.
 TEST(ZarnDescriptorFailure, QevIsExecutedDirectly) {

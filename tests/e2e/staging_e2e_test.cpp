@@ -165,7 +165,7 @@ TEST(ZarnSharedFolder, SimultaneousDescriptorRunsDoNotMeet) {
 
 // A run ended by a signal while qev runs ends qev too, leaves nothing it
 // staged, and ends with the signal's conventional status: Ctrl-C (sent to
-// the run's process group, as a terminal does), SIGTERM and SIGHUP.
+// the run's process group, as a terminal does), SIGTERM, SIGHUP and others.
 TEST(ZarnInterrupts, SignalWhileQevRunsLeavesNothingStaged) {
     temp_folder t;
     small_picture(t / "c.png");
@@ -178,8 +178,11 @@ TEST(ZarnInterrupts, SignalWhileQevRunsLeavesNothingStaged) {
         const char* kill_target;  // "$z" for the process, "-$z" for its group
         int status;
     };
-    for (const signal_case& c : {signal_case{"INT", "-$z", 130}, signal_case{"TERM", "$z", 143},
-                                 signal_case{"HUP", "$z", 129}}) {
+    // Any signal whose default action ends a process: those that timeout and
+    // kill may be given, a real-time one among them, too.
+    for (const signal_case& c :
+         {signal_case{"INT", "-$z", 130}, signal_case{"TERM", "$z", 143}, signal_case{"HUP", "$z", 129},
+          signal_case{"USR1", "$z", 138}, signal_case{"ALRM", "$z", 142}, signal_case{"RTMIN+3", "$z", 128 + 37}}) {
         run("rm -rf " + quote(t / "out") + " " + quote(t / "qev.pid"));
         const std::string script =
             "set -m\ncd " + quote(t.path()) + " || exit 2\n" + "PATH=" + quote(t / "bin") +

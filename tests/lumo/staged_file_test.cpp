@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <lumo/details/file/staged_file.hpp>
@@ -314,4 +316,55 @@ TEST_F(StagedFile, TenThousandLevelsGoWithAFewDescriptors) {
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &old), 0);
     EXPECT_TRUE(removed);
     EXPECT_EQ(entries(), std::vector<std::string>{});
+}
+
+// Writers still at work in a private folder while it is removed, files and
+// folders as fast as they can: one that names the folder in its paths loses
+// it at once, as the folder is moved aside first; one that holds it open
+// (as a working folder) holds the removal only for its budget of visits.
+// What that one wrote after it may stay under the moved name, and goes once
+// the writer has stopped.
+TEST_F(StagedFile, WritersStillAtWorkDoNotHoldTheRemoval) {
+    lumo::staged_file f(path("d.txt"));
+    ASSERT_TRUE(f.ready());
+    const std::string folder = f.folder_path();
+    const std::string top = folder.substr(0, folder.size() - 1);
+    const int held = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    std::atomic<bool> stop{false};
+    std::atomic<long> by_name{0}, inside{0};
+    const auto make = [](int at, const std::string& name) {
+        const int fd = openat(at, name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0) close(fd);
+        return fd >= 0;
+    };
+    std::thread naming([&] {
+        for (long i = 0; !stop; ++i) {
+            const std::string d = folder + "n" + std::to_string(i);
+            if (mkdir(d.c_str(), 0700) == 0 && make(AT_FDCWD, d + "/f")) ++by_name;
+        }
+    });
+    std::thread holding([&] {
+        for (long i = 0; !stop; ++i) {
+            const std::string d = std::to_string(i) + "h";
+            if (mkdirat(held, d.c_str(), 0700) == 0 && make(held, d + "/f") && make(held, std::to_string(i) + "f"))
+                ++inside;
+        }
+    });
+    while (by_name < 100 || inside < 100) std::this_thread::yield();
+    lumo::staging::remove_folder(top.c_str(), 10000);
+    stop = true;
+    naming.join();
+    holding.join();
+    close(held);
+
+    // Unless the held writer was caught between two files at the end.
+    const std::string aside = fs::path(top).filename().string() + "-0";
+    const std::vector<std::string> left = entries();
+    if (!left.empty()) {
+        EXPECT_EQ(left, std::vector<std::string>{aside});
+        EXPECT_TRUE(lumo::staging::remove_folder(path(aside).c_str()));
+    }
+    EXPECT_TRUE(f.discard());  // its folder is gone already
+    EXPECT_TRUE(entries().empty());
 }

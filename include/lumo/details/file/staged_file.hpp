@@ -96,28 +96,47 @@ private:
 // once; a folder that is not empty is opened and its entries are moved up
 // into the private folder under fresh names, after which it is empty and
 // goes. Each entry is moved at most once, and what was moved is seen by the
-// same pass or the next. The passes end when one changes nothing: the
-// folder is then empty, or holds what cannot be removed.
+// same pass or the next. The passes end when one moves nothing up: the
+// folder is then empty, or holds what cannot be removed, or what a writer
+// still at work added after the pass had listed it.
 
-// A fresh name of the counter: "moved-<n>".
-inline void fresh_name(unsigned long long n, char (&name)[32]) noexcept {
+// name := prefix followed by n in decimal.
+inline void decimal_name(const char* prefix, unsigned long long n, char (&name)[32]) noexcept {
     char digits[24];
     int k = 0;
     do digits[k++] = static_cast<char>('0' + n % 10);
     while ((n /= 10) != 0);
-    const char prefix[] = "moved-";
     int at = 0;
-    for (const char c : prefix)
-        if (c != '\0') name[at++] = c;
+    while (*prefix != '\0') name[at++] = *prefix++;
     while (k > 0) name[at++] = digits[--k];
     name[at] = '\0';
 }
 
+// A fresh name of the counter: "moved-<n>".
+inline void fresh_name(unsigned long long n, char (&name)[32]) noexcept { decimal_name("moved-", n, name); }
+
+// Gives the folder name of at its owner's permissions back when the writer
+// left it without the right to read it (0000, 0300): it is reached without
+// reading (O_PATH) and never through a link, and changed through its
+// descriptor's name in /proc, as fchmod cannot change a folder so reached.
+inline void permit_folder(int at, const char* name) noexcept {
+    const int fd = ::openat(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    char path[32];
+    decimal_name("/proc/self/fd/", static_cast<unsigned long long>(fd), path);
+    (void)::chmod(path, S_IRWXU);
+    ::close(fd);
+}
+
 // Opens the folder name of at, never through a link. A folder that the
-// writer left without owner permissions (0500) gets them back: the process
-// owns it, and its entries must go.
+// writer left without owner permissions (0500, 0000) gets them back: the
+// process owns it, and its entries must go.
 inline int open_folder(int at, const char* name) noexcept {
-    const int fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES) {
+        permit_folder(at, name);
+        fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
     struct stat st;
     if (fd >= 0 && ::fstat(fd, &st) == 0 && (st.st_mode & S_IRWXU) != S_IRWXU) (void)::fchmod(fd, S_IRWXU);
     return fd;
@@ -163,7 +182,7 @@ inline bool move_entry(int from, const char* name, int into, unsigned long long&
 }
 
 // Calls f(name) for every entry of the folder open at fd but "." and "..",
-// from where its listing stands.
+// from where its listing stands, while f returns true.
 template <typename F>
 inline void for_each_entry(int fd, F&& f) noexcept {
     alignas(dirent64) char buffer[4096];
@@ -174,51 +193,103 @@ inline void for_each_entry(int fd, F&& f) noexcept {
             at += e->d_reclen;
             const char* name = e->d_name;
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-            f(name);
+            if (!f(name)) return;
         }
     }
 }
 
-// Moves every entry of the folder from into the folder into; true when one
-// moved.
-inline bool move_entries_up(int from, int into, unsigned long long& counter) noexcept {
+// The entries one removal visits at most. A writer that goes on writing into
+// the folder while it is removed (a child that the program writing there
+// left running, holding the folder as its working folder) must not hold the
+// process for ever, as it would if the removal took whatever it adds: the
+// removal ends after this many entries, and a writer's files prolong no
+// pass. Any tree that a program leaves beside its output, and then stops,
+// takes far fewer.
+inline constexpr unsigned long long visit_budget = 1ull << 20;
+
+// Moves every entry of the folder from into the folder into, each a visit
+// taken from budget; true when one moved.
+inline bool move_entries_up(int from, int into, unsigned long long& counter, unsigned long long& budget) noexcept {
     bool moved = false;
     for_each_entry(from, [&](const char* name) {
+        if (budget == 0) return false;
+        --budget;
         if (move_entry(from, name, into, counter)) moved = true;
+        return true;
     });
     return moved;
 }
 
-// Removes every entry of the folder open at fd, at any depth.
-inline void empty_folder(int fd) noexcept {
+// Removes every entry of the folder open at fd, at any depth, each entry
+// met a visit taken from budget.
+inline void empty_folder(int fd, unsigned long long budget) noexcept {
     unsigned long long counter = 0;
-    for (bool changed = true; changed;) {
-        changed = false;
+    for (bool moved = true; moved;) {
+        moved = false;
         if (::lseek(fd, 0, SEEK_SET) != 0) return;
         for_each_entry(fd, [&](const char* name) {
-            if (::unlinkat(fd, name, 0) == 0 || ::unlinkat(fd, name, AT_REMOVEDIR) == 0) {
-                changed = true;
-                return;
-            }
+            if (budget == 0) return false;
+            --budget;
+            if (::unlinkat(fd, name, 0) == 0 || ::unlinkat(fd, name, AT_REMOVEDIR) == 0) return true;
             const int inner = open_folder(fd, name);  // fails for all but a folder
-            if (inner < 0) return;
-            if (move_entries_up(inner, fd, counter)) changed = true;
+            if (inner < 0) return true;
+            if (move_entries_up(inner, fd, counter, budget)) moved = true;
             ::close(inner);
-            if (::unlinkat(fd, name, AT_REMOVEDIR) == 0) changed = true;
+            (void)::unlinkat(fd, name, AT_REMOVEDIR);
+            return true;
         });
     }
 }
 
-// Removes the folder with everything in it; false when the folder stays. An
-// empty folder (the common case: its file renamed into place) goes at once.
-inline bool remove_folder(const char* path) noexcept {
+// Renames the folder path to a new name beside it, path followed by "-<n>",
+// into away; false when it cannot. Writers that reach the folder by its
+// name lose it then.
+inline bool move_aside(const char* path, char (&away)[PATH_MAX]) noexcept {
+    const size_t length = ::strlen(path);
+    if (length + 8 >= PATH_MAX) return false;
+    ::memcpy(away, path, length);
+    for (unsigned k = 0; k < 64; ++k) {
+        char suffix[32];
+        decimal_name("-", k, suffix);
+        ::memcpy(away + length, suffix, ::strlen(suffix) + 1);
+        if (rename_to_new(AT_FDCWD, path, AT_FDCWD, away) == 0) return true;
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+// The entries looked at in place: the few files that a writer leaves beside
+// its output (a side file) go without moving the folder.
+inline constexpr unsigned long long in_place_visits = 16;
+
+// Removes the files of the folder open at fd, at most visits entries.
+inline void remove_files(int fd, unsigned long long visits) noexcept {
+    for_each_entry(fd, [&](const char* name) {
+        (void)::unlinkat(fd, name, 0);
+        return --visits > 0;
+    });
+}
+
+// Removes the folder with everything in it; false when a folder stays. An
+// empty folder (the common case: its file renamed into place) goes at once,
+// one with a few files in place. Any other is first moved aside, out of the
+// way of a writer still at work that names the folder in its paths.
+inline bool remove_folder(const char* path, unsigned long long budget = visit_budget) noexcept {
     if (::rmdir(path) == 0 || errno == ENOENT) return true;
-    const int fd = open_folder(AT_FDCWD, path);
+    const int files = open_folder(AT_FDCWD, path);
+    if (files >= 0) {
+        remove_files(files, in_place_visits);
+        ::close(files);
+    }
+    if (::rmdir(path) == 0 || errno == ENOENT) return true;
+    char away[PATH_MAX];
+    const char* folder = move_aside(path, away) ? away : path;
+    const int fd = open_folder(AT_FDCWD, folder);
     if (fd >= 0) {
-        empty_folder(fd);
+        empty_folder(fd, budget);
         ::close(fd);
     }
-    return ::rmdir(path) == 0 || errno == ENOENT;
+    return ::rmdir(folder) == 0 || errno == ENOENT;
 }
 
 // Makes a private folder in folder ("" for the current one, else ending in
@@ -347,6 +418,7 @@ public:
     // not be removed.
     bool discard() {
         if (!ready()) return true;
+        (void)::unlink(temp_.c_str());  // the folder is then empty, unless a writer left more
         temp_.clear();
         return release();
     }
