@@ -205,7 +205,7 @@ inline void for_each_entry(int fd, F&& f) noexcept {
 // removal ends after this many entries, and a writer's files prolong no
 // pass. Any tree that a program leaves beside its output, and then stops,
 // takes far fewer.
-inline constexpr unsigned long long visit_budget = 1ull << 20;
+inline constexpr unsigned long long visit_budget = 1ull << 16;
 
 // Moves every entry of the folder from into the folder into, each a visit
 // taken from budget; true when one moved.
