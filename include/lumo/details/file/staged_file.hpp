@@ -86,7 +86,7 @@ private:
 
 // The removal of a private folder with whatever a writer left in it, at any
 // depth. System calls only (no allocation, no stdio), so that a signal
-// handler may call it; no recursion, two folder descriptors open (a third
+// handler may call it; no recursion, two folder descriptors open (two more
 // for a moment), and time linear in the number of entries. A link is never
 // followed: folders are opened with O_NOFOLLOW, and a link is removed
 // itself.
