@@ -56,6 +56,26 @@ struct failing_qev {
 // The shell lines of a qev script that set out to its -o1 argument.
 const std::string output_argument = "while [ $# -gt 0 ]; do [ \"$1\" = -o1 ] && out=$2; shift; done\n";
 
+// t := a.png and bin/qev running script; the PATH setting that finds that
+// qev first.
+std::string with_qev(const temp_folder& t, const std::string& script) {
+    copy_data("horse_mask.png", t / "a.png");
+    make_folder(t / "bin");
+    executable(t / "bin/qev", script);
+    return "PATH=" + quote(t / "bin") + ":/usr/bin:/bin";
+}
+
+// Ends the processes that the file lists, a pid a line; true when every one
+// still ran.
+bool end_listed(const std::string& file) {
+    bool all_running = true;
+    for (const std::string& pid : lines_of(read_file(file))) {
+        all_running = all_running && zarn_test::still_running(std::stoi(pid));
+        ::kill(std::stoi(pid), SIGTERM);
+    }
+    return all_running;
+}
+
 }  // namespace
 
 TEST(ZarnDescriptorFailure, EveryFailureKeepsTheFeatureFileAndLetsNoOtherQevRun) {
@@ -166,17 +186,10 @@ TEST(ZarnDescriptorFailure, NoQevAnywhereIsSaid) {
 // and nothing staged left. The child is not waited for.
 TEST(ZarnDescriptorFailure, AChildThatQevLeavesDoesNotHoldTheRun) {
     temp_folder t;
-    copy_data("horse_mask.png", t / "a.png");
-    make_folder(t / "bin");
-    executable(t / "bin/qev", "#!/bin/sh\nsleep 30 &\necho $! >> " + quote(t / "bin/sleep.pid") + "\nexec " +
-                                  quote(ZARN_QEV_BINARY) + " \"$@\"\n");
-    const binary_run r = run_zarn(t, "-b -de a.png", "PATH=" + quote(t / "bin") + ":/usr/bin:/bin timeout 20");
-    bool left_running = true;
-    for (const std::string& pid : lines_of(read_file(t / "bin/sleep.pid"))) {
-        left_running = left_running && zarn_test::still_running(std::stoi(pid));
-        ::kill(std::stoi(pid), SIGTERM);
-    }
-    EXPECT_TRUE(left_running) << "the run waited for qev's child";
+    const std::string path = with_qev(t, "#!/bin/sh\nsleep 30 &\necho $! >> " + quote(t / "bin/sleep.pid") +
+                                             "\nexec " + quote(ZARN_QEV_BINARY) + " \"$@\"\n");
+    const binary_run r = run_zarn(t, "-b -de a.png", path + " timeout 20");
+    EXPECT_TRUE(end_listed(t / "bin/sleep.pid")) << "the run waited for qev's child";
     EXPECT_NE(r.status, 124) << "the run waited for qev's child";
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
@@ -191,8 +204,6 @@ TEST(ZarnDescriptorFailure, AChildThatQevLeavesDoesNotHoldTheRun) {
 // before it is emptied.
 TEST(ZarnDescriptorFailure, ChildrenOfQevStillWritingWhereItWroteDoNotHoldTheRun) {
     temp_folder t;
-    copy_data("horse_mask.png", t / "a.png");
-    make_folder(t / "bin");
     // Each child stops by itself after a minute.
     const std::string child =
         "perl -e '$out = shift; $d = $out; $d =~ s{/[^/]*$}{}; $end = time + 60;"
@@ -200,10 +211,10 @@ TEST(ZarnDescriptorFailure, ChildrenOfQevStillWritingWhereItWroteDoNotHoldTheRun
         " for ($i = 0; time < $end; $i++) {"
         " mkdir \"$d/d$i\"; open(my $f, \">\", \"$d/d$i/f\") and close $f; open($f, \">\", \"$d/f$i\") and close $f }'"
         " \"$out\" &\necho $! >> " + quote(t / "bin/child.pid") + "\n";
-    executable(t / "bin/qev", "#!/bin/sh\nfor a; do [ \"$previous\" = -o1 ] && out=$a; previous=$a; done\n" + child +
-                                  child + "exec " + quote(ZARN_QEV_BINARY) + " \"$@\"\n");
-    const binary_run r = run_zarn(t, "-b -de a.png", "PATH=" + quote(t / "bin") + ":/usr/bin:/bin timeout 50");
-    for (const std::string& pid : lines_of(read_file(t / "bin/child.pid"))) ::kill(std::stoi(pid), SIGTERM);
+    const std::string path = with_qev(t, "#!/bin/sh\nfor a; do [ \"$previous\" = -o1 ] && out=$a; previous=$a; done\n" +
+                                             child + child + "exec " + quote(ZARN_QEV_BINARY) + " \"$@\"\n");
+    const binary_run r = run_zarn(t, "-b -de a.png", path + " timeout 50");
+    end_listed(t / "bin/child.pid");
     EXPECT_NE(r.status, 124) << "the run chased qev's children";
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
@@ -215,19 +226,17 @@ TEST(ZarnDescriptorFailure, ChildrenOfQevStillWritingWhereItWroteDoNotHoldTheRun
 // nobody then): folders that qev leaves without any permission, or without
 // the permission to be read, go too.
 TEST(ZarnDescriptorFailure, FoldersQevLeftWithoutPermissionsGo) {
-    const bool root = run("id -u").out == "0\n";
-    if (root && run("command -v setpriv").status != 0) GTEST_SKIP() << "needs setpriv to run as another user";
-    const std::string as_user = root ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
+    const bool root = zarn_test::running_as_root();
+    if (root && !zarn_test::can_run_as_nobody()) GTEST_SKIP() << "needs setpriv to run as another user";
+    const std::string as_user = root ? zarn_test::as_nobody + " " : "";
     temp_folder t;
-    copy_data("horse_mask.png", t / "a.png");
-    make_folder(t / "bin");
-    executable(t / "bin/qev", "#!/bin/sh\n" + output_argument +
-                                  "mkdir -p \"$out/sub/none/deeper\" \"$out/sub/unread\" || exit 3\n"
-                                  "echo f > \"$out/sub/none/deeper/f\" && echo f > \"$out/sub/unread/f\" || exit 3\n"
-                                  "chmod 000 \"$out/sub/none/deeper\" \"$out/sub/none\" && chmod 300 \"$out/sub/unread\"\n"
-                                  "chmod 000 \"$out/sub\"\n");
+    const std::string path = with_qev(t, "#!/bin/sh\n" + output_argument +
+                                             "mkdir -p \"$out/sub/none/deeper\" \"$out/sub/unread\" || exit 3\n"
+                                             "echo f > \"$out/sub/none/deeper/f\" && echo f > \"$out/sub/unread/f\" || exit 3\n"
+                                             "chmod 000 \"$out/sub/none/deeper\" \"$out/sub/none\" && chmod 300 \"$out/sub/unread\"\n"
+                                             "chmod 000 \"$out/sub\"\n");
     ASSERT_EQ(::chmod(t.path().c_str(), 0777), 0);
-    const binary_run r = run_zarn(t, "-b -de a.png", as_user + "env PATH=" + quote(t / "bin") + ":/usr/bin:/bin");
+    const binary_run r = run_zarn(t, "-b -de a.png", as_user + "env " + path);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\n" + failure_message)) << r.out;
     EXPECT_EQ(r.err, "");

@@ -72,6 +72,14 @@ inline std::vector<std::string> listing(const std::string& folder) {
     return names;
 }
 
+// Runs zarn as a user who owns none of the test's files, so that
+// permissions hold (the tests run as root); only root can, with setpriv.
+inline const std::string as_nobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups";
+
+inline bool running_as_root() { return run("id -u").out == "0\n"; }
+
+inline bool can_run_as_nobody() { return running_as_root() && run("command -v setpriv").status == 0; }
+
 // PATH with the folder of the built qev first, for the shell that runs it.
 inline std::string qev_on_path() {
     const std::string qev = ZARN_QEV_BINARY;

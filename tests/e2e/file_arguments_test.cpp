@@ -14,7 +14,9 @@
 
 #include "e2e/e2e_support.hpp"
 
+using zarn_test::as_nobody;
 using zarn_test::binary_run;
+using zarn_test::can_run_as_nobody;
 using zarn_test::checkerboard;
 using zarn_test::exists;
 using zarn_test::lines_of;
@@ -32,14 +34,6 @@ void picture(const std::string& path) { ASSERT_TRUE(cv::imwrite(path, checkerboa
 
 void set_mode(const std::string& path, mode_t mode) {
     ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
-}
-
-// Runs zarn as a user who owns none of the test's files, so that folder
-// permissions hold (the tests run as root); only root can, with setpriv.
-const std::string as_nobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups";
-
-bool can_run_as_nobody() {
-    return run("id -u").out == "0\n" && run("command -v setpriv").status == 0;
 }
 
 void link(const std::string& target, const std::string& path) {

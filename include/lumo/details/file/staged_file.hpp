@@ -258,38 +258,30 @@ inline bool move_aside(const char* path, char (&away)[PATH_MAX]) noexcept {
     return false;
 }
 
-// The entries looked at in place: the few files that a writer leaves beside
-// its output (a side file) go without moving the folder.
+// The entries a removal visits in place: what a writer commonly leaves
+// beside its output (a side file) goes without moving the folder.
 inline constexpr unsigned long long in_place_visits = 16;
 
-// Removes the files of the folder open at fd, at most visits entries.
-inline void remove_files(int fd, unsigned long long visits) noexcept {
-    for_each_entry(fd, [&](const char* name) {
-        (void)::unlinkat(fd, name, 0);
-        return --visits > 0;
-    });
-}
-
-// Removes the folder with everything in it; false when a folder stays. An
-// empty folder (the common case: its file renamed into place) goes at once,
-// one with a few files in place. Any other is first moved aside, out of the
-// way of a writer still at work that names the folder in its paths.
-inline bool remove_folder(const char* path, unsigned long long budget = visit_budget) noexcept {
-    if (::rmdir(path) == 0 || errno == ENOENT) return true;
-    const int files = open_folder(AT_FDCWD, path);
-    if (files >= 0) {
-        remove_files(files, in_place_visits);
-        ::close(files);
-    }
-    if (::rmdir(path) == 0 || errno == ENOENT) return true;
-    char away[PATH_MAX];
-    const char* folder = move_aside(path, away) ? away : path;
+// Empties the folder with at most budget visits, then removes it; false
+// when it stays.
+inline bool empty_and_remove(const char* folder, unsigned long long budget) noexcept {
     const int fd = open_folder(AT_FDCWD, folder);
     if (fd >= 0) {
         empty_folder(fd, budget);
         ::close(fd);
     }
     return ::rmdir(folder) == 0 || errno == ENOENT;
+}
+
+// Removes the folder with everything in it; false when a folder stays. An
+// empty folder (the common case: its file renamed into place) goes at once,
+// one with a few entries in place. Any other is first moved aside, out of
+// the way of a writer still at work that names the folder in its paths.
+inline bool remove_folder(const char* path, unsigned long long budget = visit_budget) noexcept {
+    if (::rmdir(path) == 0 || errno == ENOENT) return true;
+    if (empty_and_remove(path, in_place_visits)) return true;
+    char away[PATH_MAX];
+    return empty_and_remove(move_aside(path, away) ? away : path, budget);
 }
 
 // Makes a private folder in folder ("" for the current one, else ending in
