@@ -7,11 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-// The header of glibc 2.36 declares pidfd_open without C linkage (fixed in
-// 2.37; a second extern "C" around it then changes nothing).
-extern "C" {
-#include <sys/pidfd.h>
-}
+#include <signal.h>
+#include <sys/syscall.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -133,7 +130,7 @@ bool take_available(int fd, std::string& errors, size_t limit) {
 }
 
 // Whether the program has ended. It is not reaped (WNOWAIT): until
-// wait_for reaps it, its process group stays the one an interrupt ends.
+// end_and_reap reaps it, its process group stays the one an interrupt ends.
 bool has_ended(pid_t pid) {
     for (;;) {
         siginfo_t info{};
@@ -141,6 +138,18 @@ bool has_ended(pid_t pid) {
             return info.si_pid != 0;
         if (errno != EINTR) return true;  // nothing to wait for
     }
+}
+
+// A descriptor that becomes readable when the process ends, or -1 (a kernel
+// before 5.3). Called by its number: C libraries before 2.36 declare no
+// pidfd_open.
+int process_descriptor(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
 }
 
 // Collects the program's standard error until the program itself ends, not
@@ -152,7 +161,7 @@ bool has_ended(pid_t pid) {
 void collect_until_end(pid_t pid, descriptor& reader, std::string& errors) {
     const int capacity = ::fcntl(reader.get(), F_GETPIPE_SZ);
     const size_t chunk = capacity > 0 ? static_cast<size_t>(capacity) : 65536;
-    const descriptor process(::pidfd_open(pid, 0));
+    const descriptor process(process_descriptor(pid));
     const bool pidfd = process.get() >= 0;
     pollfd fds[2] = {{reader.get(), POLLIN, 0}, {process.get(), POLLIN, 0}};
     for (;;) {
@@ -167,18 +176,23 @@ void collect_until_end(pid_t pid, descriptor& reader, std::string& errors) {
     reader.reset();
 }
 
-// The wait status of the ended program, which is reaped; -1 when it cannot
-// be waited for. Its process group stays known to the signal handlers until
-// then.
-int wait_for(pid_t pid) {
+// The wait status of the program, once it has ended; -1 when it cannot be
+// waited for. What it left running in its process group is ended then: a
+// step that is over has no business writing on, least of all into the
+// folder that is about to be removed. Until the program is reaped, its
+// process group is the one an interrupt ends, and its id cannot be taken by
+// another group; it is forgotten before the program is reaped.
+int end_and_reap(pid_t pid) {
+    siginfo_t info{};
+    int ended;
+    while ((ended = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT)) != 0 && errno == EINTR) {
+    }
+    if (ended == 0) ::kill(-pid, SIGKILL);
+    set_running_program(0);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            status = -1;
-            break;
-        }
+        if (errno != EINTR) return -1;
     }
-    set_running_program(0);
     return status;
 }
 
@@ -217,7 +231,7 @@ program_outcome run_once(const std::string& program, const std::vector<std::stri
     }
     outcome.found = true;
     collect_until_end(pid, reader, outcome.errors);
-    outcome.success = wait_for(pid) == 0;
+    outcome.success = end_and_reap(pid) == 0;
     return outcome;
 }
 

@@ -24,9 +24,10 @@ bool on_search_path(const std::string& name);
 // Runs arguments[0], searched on PATH, with the other arguments; its
 // standard output is discarded and its standard error collected. It runs in
 // a process group of its own, which a signal that ends the run ends too
-// until the program is reaped. Returns when the program itself ends: a
-// child that it leaves behind is not waited for, even one that holds its
-// standard error open. Only when no file of that name lies on PATH at all
+// until the program is reaped. Returns when the program itself ends: what
+// it left running in its process group is ended then, and a child that
+// left the group is not waited for, even one that holds its standard error
+// open. Only when no file of that name lies on PATH at all
 // is the one of the current folder run instead ("./" in front); when there
 // is none there either, errors says so in one line: "<name>: not found on
 // PATH nor in the current folder".

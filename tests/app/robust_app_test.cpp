@@ -143,39 +143,49 @@ TEST(ProgramRun, TheCurrentFolderOnlyWhenThePathHasNoFileOfThatName) {
 
 namespace {
 
-// The command of the leftover-child tests: a background sleep that keeps
-// the error pipe open, its pid added to sleep.pid, then a line of standard
-// error and a clean end.
-const std::vector<std::string> leaving_a_child = {"sh", "-c", "sleep 30 & echo $! >> sleep.pid; echo x >&2"};
+// The start of the leftover-child tests' commands: two background sleeps
+// that keep the error pipe open, one in the program's process group (its
+// pid added to sleep.pid) and one that has left it (setsid, its pid added
+// to setsid.pid once it has).
+const std::string leave_children =
+    "sleep 30 & echo $! >> sleep.pid; setsid sh -c 'echo $$ >> setsid.pid; exec sleep 30' &"
+    " until [ -s setsid.pid ]; do :; done; ";
+const std::vector<std::string> leaving_children = {"sh", "-c", leave_children + "echo x >&2"};
 
-// Ends the sleeps that the commands left; true when they all still ran,
-// that is, the run did not wait for them.
+// Ends the sleeps that the commands left; true when the one of the
+// program's group was ended with the program and the one that left the
+// group still ran, that is, the run did not wait for it.
 bool end_leftovers(const temp_folder& t) {
-    bool running = true;
+    bool as_expected = true;
     for (const std::string& pid : zarn_test::lines_of(zarn_test::read_file(t / "sleep.pid"))) {
-        running = running && zarn_test::still_running(std::stoi(pid));
-        ::kill(std::stoi(pid), SIGTERM);
+        as_expected = zarn_test::ends(std::stoi(pid)) && as_expected;
+        ::kill(std::stoi(pid), SIGKILL);
     }
-    return running;
+    for (const std::string& pid : zarn_test::lines_of(zarn_test::read_file(t / "setsid.pid"))) {
+        as_expected = zarn_test::still_running(std::stoi(pid)) && as_expected;
+        ::kill(std::stoi(pid), SIGKILL);
+    }
+    return as_expected;
 }
 
 }  // namespace
 
-// A child that the program leaves behind holds its standard error open:
+// Children that the program leaves behind hold its standard error open:
 // the run ends with the program all the same, with what it wrote, even
-// beyond a pipe's capacity.
+// beyond a pipe's capacity. The child in the program's process group is
+// ended with it; one that has left the group is not waited for.
 TEST(ProgramRun, ALeftoverChildDoesNotHoldTheRun) {
     temp_folder t;
-    program_outcome r = run_in(t, "/usr/bin:/bin", leaving_a_child);
-    EXPECT_TRUE(end_leftovers(t)) << "the run waited for the child";
+    program_outcome r = run_in(t, "/usr/bin:/bin", leaving_children);
+    EXPECT_TRUE(end_leftovers(t)) << "the children were not ended, or waited for";
     EXPECT_TRUE(r.success);
     EXPECT_EQ(r.errors, "x\n");
 
     ::unlink((t / "sleep.pid").c_str());
+    ::unlink((t / "setsid.pid").c_str());
     r = run_in(t, "/usr/bin:/bin",
-               {"sh", "-c",
-                "sleep 30 & echo $! >> sleep.pid; head -c 300000 /dev/zero | tr '\\0' e >&2; printf end >&2; exit 5"});
-    EXPECT_TRUE(end_leftovers(t)) << "the run waited for the child";
+               {"sh", "-c", leave_children + "head -c 300000 /dev/zero | tr '\\0' e >&2; printf end >&2; exit 5"});
+    EXPECT_TRUE(end_leftovers(t)) << "the children were not ended, or waited for";
     EXPECT_FALSE(r.success);
     EXPECT_EQ(r.errors, std::string(300000, 'e') + "end");
 }
@@ -208,15 +218,15 @@ TEST(ProgramRun, ALeftoverChildDoesNotHoldTheRunWithoutPidfds) {
         if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
             _exit(77);
         if (syscall(__NR_pidfd_open, getpid(), 0) >= 0 || errno != ENOSYS) _exit(78);
-        const program_outcome r = run_in(t, "/usr/bin:/bin", leaving_a_child);
+        const program_outcome r = run_in(t, "/usr/bin:/bin", leaving_children);
         _exit(r.success && r.errors == "x\n" ? 0 : 1);
     }
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    const bool left_running = end_leftovers(t);
+    const bool as_expected = end_leftovers(t);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no seccomp filter here";
-    EXPECT_TRUE(left_running) << "the run waited for the child";
+    EXPECT_TRUE(as_expected) << "the children were not ended, or waited for";
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }

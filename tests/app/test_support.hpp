@@ -78,6 +78,16 @@ inline bool still_running(pid_t pid) {
     return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
 }
 
+// Whether the process ends, polled for up to 20 s: one that was sent
+// SIGKILL ends at once, one that was left alone runs far longer.
+inline bool ends(pid_t pid) {
+    for (int k = 0; k < 2000; ++k) {
+        if (!still_running(pid)) return true;
+        ::usleep(10000);
+    }
+    return false;
+}
+
 // The whole file; empty when it cannot be read.
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -3,8 +3,8 @@
 // status 1, the feature file it was given stays for a run by hand, nothing
 // staged is left (whatever qev made in its private folder), and the qev of
 // the current folder never stands in for one on PATH. qev itself is executed
-// directly, without a shell, and a child it leaves behind does not hold the
-// run.
+// directly, without a shell; a child it leaves behind does not hold the
+// run, nor does it make the run follow a link.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -29,6 +29,7 @@ using zarn_test::quote;
 using zarn_test::read_file;
 using zarn_test::run;
 using zarn_test::run_zarn;
+using zarn_test::small_picture;
 using zarn_test::temp_folder;
 using zarn_test::touch;
 static const std::string& ms = zarn_test::ms_pattern;
@@ -65,16 +66,34 @@ std::string with_qev(const temp_folder& t, const std::string& script) {
     return "PATH=" + quote(t / "bin") + ":/usr/bin:/bin";
 }
 
-// Ends the processes that the file lists, a pid a line; true when every one
-// still ran.
+// The pids that the file lists, a pid a line.
+std::vector<pid_t> listed(const std::string& file) {
+    std::vector<pid_t> pids;
+    for (const std::string& pid : lines_of(read_file(file))) pids.push_back(std::stoi(pid));
+    return pids;
+}
+
+// Ends the processes that the file lists; true when every one still ran.
 bool end_listed(const std::string& file) {
     bool all_running = true;
-    for (const std::string& pid : lines_of(read_file(file))) {
-        all_running = all_running && zarn_test::still_running(std::stoi(pid));
-        ::kill(std::stoi(pid), SIGTERM);
+    for (const pid_t pid : listed(file)) {
+        all_running = all_running && zarn_test::still_running(pid);
+        ::kill(pid, SIGKILL);
     }
     return all_running;
 }
+
+// True when every process that the file lists ends (was ended with qev).
+bool all_end(const std::string& file) {
+    bool all = true;
+    for (const pid_t pid : listed(file)) all = zarn_test::ends(pid) && all;
+    return all;
+}
+
+// The wrapper's lines that set out to qev's -o1 argument and d to the
+// private folder that holds it.
+const std::string output_folder =
+    "for a; do [ \"$previous\" = -o1 ] && out=$a; previous=$a; done\nd=${out%/*}\n";
 
 }  // namespace
 
@@ -181,15 +200,19 @@ TEST(ZarnDescriptorFailure, NoQevAnywhereIsSaid) {
     EXPECT_EQ(read_file(t / "a_feat.txt"), wanted);
 }
 
-// A qev that leaves a child holding its standard error (a wrapper script's
-// "sleep 30 &"): the run ends when qev does, with the descriptors written
-// and nothing staged left. The child is not waited for.
+// A qev that leaves children holding its standard error (a wrapper
+// script's "sleep 30 &"): the run ends when qev does, with the descriptors
+// written and nothing staged left. The child in qev's process group is
+// ended with qev; one that left the group (setsid) is not waited for.
 TEST(ZarnDescriptorFailure, AChildThatQevLeavesDoesNotHoldTheRun) {
     temp_folder t;
     const std::string path = with_qev(t, "#!/bin/sh\nsleep 30 &\necho $! >> " + quote(t / "bin/sleep.pid") +
-                                             "\nexec " + quote(ZARN_QEV_BINARY) + " \"$@\"\n");
+                                             "\nsetsid sh -c 'echo $$ >> " + quote(t / "bin/setsid.pid") +
+                                             "; exec sleep 30' &\nuntil [ -s " + quote(t / "bin/setsid.pid") +
+                                             " ]; do :; done\nexec " + quote(ZARN_QEV_BINARY) + " \"$@\"\n");
     const binary_run r = run_zarn(t, "-b -de a.png", path + " timeout 20");
-    EXPECT_TRUE(end_listed(t / "bin/sleep.pid")) << "the run waited for qev's child";
+    EXPECT_TRUE(all_end(t / "bin/sleep.pid")) << "qev's child in its group was not ended";
+    EXPECT_TRUE(end_listed(t / "bin/setsid.pid")) << "the run waited for qev's child";
     EXPECT_NE(r.status, 124) << "the run waited for qev's child";
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
@@ -200,8 +223,7 @@ TEST(ZarnDescriptorFailure, AChildThatQevLeavesDoesNotHoldTheRun) {
 // A qev that leaves children writing where it wrote, by name and as fast as
 // they can (files, and folders with a file), from the moment its output
 // exists: the run ends when qev does, with the descriptors written, and
-// nothing staged is left, for the folder goes out of the children's way
-// before it is emptied.
+// nothing staged is left, for the children are ended with qev.
 TEST(ZarnDescriptorFailure, ChildrenOfQevStillWritingWhereItWroteDoNotHoldTheRun) {
     temp_folder t;
     // Each child stops by itself after a minute.
@@ -220,6 +242,130 @@ TEST(ZarnDescriptorFailure, ChildrenOfQevStillWritingWhereItWroteDoNotHoldTheRun
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
     EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
+}
+
+// A qev that leaves a tree far larger than a removal's bound of visits
+// for a writer at work (150 000 files in a subfolder, made as links of
+// three, far faster than new files), and then stops: it goes whole, and the
+// descriptors are written.
+TEST(ZarnDescriptorFailure, ALargeTreeQevLeavesGoesWhole) {
+    temp_folder t;
+    const std::string path =
+        with_qev(t, "#!/bin/sh\n" + output_folder + quote(ZARN_QEV_BINARY) + " \"$@\" || exit\n" +
+                        "perl -e '$d = shift; mkdir \"$d/sub\" or exit 3; for (0 .. 149999) {"
+                        " if ($_ % 50000) { link($one, \"$d/sub/f$_\") or exit 3 }"
+                        " else { $one = \"$d/sub/f$_\"; open(F, \">\", $one) and close F or exit 3 } }' \"$d\"\n");
+    const binary_run r = run_zarn(t, "-b -de a.png", path);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
+    EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
+}
+
+// A plain writer that qev leaves running in its private folder (a shell
+// loop making files there, for 6 s unless ended): it is ended with qev, and
+// nothing is left, run after run.
+TEST(ZarnDescriptorFailure, AWriterQevLeavesRunningIsEndedAndNothingStays) {
+    temp_folder t;
+    const std::string path = with_qev(
+        t, "#!/bin/sh\n" + output_folder +
+               "bash -c 'cd \"$1\" || exit; i=0; while [ $SECONDS -lt 6 ]; do : > w$i; i=$((i + 1)); done' _ \"$d\" &\n"
+               "echo $! >> " + quote(t / "bin/writer.pid") + "\n"
+               "until [ -e \"$d/w100\" ]; do sleep 0.01; done\n"
+               "exec " + quote(ZARN_QEV_BINARY) + " \"$@\"\n");
+    small_picture(t / "a.png");
+    for (int k = 0; k < 10; ++k) {
+        SCOPED_TRACE("run " + std::to_string(k));
+        ::unlink((t / "bin/writer.pid").c_str());
+        const binary_run r = run_zarn(t, "-de a.png", path);
+        EXPECT_TRUE(all_end(t / "bin/writer.pid"));
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
+    }
+}
+
+// Writers inside qev's private folder (their working folder), creating
+// files and folders as fast as they can, two in qev's process group and two
+// that left it: the run ends, with the descriptors written. The first two
+// are ended with qev; the removal follows the others only for a bounded
+// number of entries, and a private folder that stays is named on standard
+// error, on a line of its own.
+TEST(ZarnDescriptorFailure, WritersInsideThePrivateFolderEndAndWhatStaysIsNamed) {
+    temp_folder t;
+    // Each writer stops by itself after a minute.
+    // Each writer adds its pid to the file it is given, then stops by
+    // itself after a minute.
+    const auto writer = [&](const std::string& pids) {
+        return "perl -e '($d, $pids) = @ARGV; open(P, \">>\", $pids) and print P \"$$\\n\" and close P;"
+               " chdir $d or exit 3; $end = time + 60; 1 until -e \"staged.txt\" || time > $end;"
+               " for ($i = 0; time < $end; $i++) { mkdir \"d$i\"; open(my $f, \">\", \"f$i\") and close $f }' \"$d\" " +
+               quote(pids) + " &\n";
+    };
+    const std::string in_group = writer(t / "bin/group.pid");
+    const std::string left_group = "setsid " + writer(t / "bin/setsid.pid");
+    const std::string path = with_qev(t, "#!/bin/sh\n" + output_folder + in_group + in_group + left_group +
+                                             left_group + "until [ $(wc -l < " + quote(t / "bin/setsid.pid") +
+                                             ") -eq 2 ] 2> /dev/null; do :; done\n"
+                                             "exec " + quote(ZARN_QEV_BINARY) + " \"$@\"\n");
+    const binary_run r = run_zarn(t, "-b -de a.png", path + " timeout 50");
+    EXPECT_TRUE(all_end(t / "bin/group.pid")) << "qev's writers in its group were not ended";
+    end_listed(t / "bin/setsid.pid");
+    EXPECT_NE(r.status, 124) << "the run chased the writers";
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
+    std::string named;
+    for (const std::string& entry : listing(t.path()))
+        if (entry.compare(0, 6, ".zarn-") == 0) named += "Warning: private folder " + entry + " could not be removed!\n";
+    EXPECT_EQ(r.err, named);
+}
+
+// A child that qev leaves (outside its process group) exchanging the
+// finished output for a link to a file outside the output folder, again
+// and again, while an earlier output of mode 0600 is replaced: the mode is
+// never set through the link, and no link lands at the output name. Run
+// after run, the output is either written or the run fails and keeps the
+// earlier one.
+TEST(ZarnDescriptorFailure, AnOutputExchangedForALinkIsNeverFollowed) {
+    temp_folder t, outside;
+    touch(outside / "secret", "secret");
+    ASSERT_EQ(chmod((outside / "secret").c_str(), 0644), 0);
+    const std::string exchanger =
+        "setsid perl -e 'require \"syscall.ph\"; ($d, $target) = @ARGV; symlink($target, \"$d/l\") or exit 3;"
+        " $end = time + 20; while (-d $d && time < $end) {"
+        " syscall(&SYS_renameat2, -100, \"$d/staged.txt\", -100, \"$d/l\", 2) }' \"$d\" " +
+        quote(outside / "secret") + " &\necho $! >> " + quote(t / "bin/exchanger.pid") + "\n";
+    const std::string path =
+        with_qev(t, "#!/bin/sh\n" + output_folder + quote(ZARN_QEV_BINARY) + " \"$@\" || exit\n" + exchanger +
+                        "until [ -L \"$d/l\" ]; do sleep 0.01; done\n");
+    small_picture(t / "a.png");
+    for (int k = 0; k < 30; ++k) {
+        SCOPED_TRACE("run " + std::to_string(k));
+        touch(t / "a_desc.txt", "earlier");
+        ASSERT_EQ(chmod((t / "a_desc.txt").c_str(), 0600), 0);
+        ::unlink((t / "bin/exchanger.pid").c_str());
+        const binary_run r = run_zarn(t, "-de a.png", path);
+        EXPECT_TRUE(all_end(t / "bin/exchanger.pid"));
+        struct stat st;
+        ASSERT_EQ(stat((outside / "secret").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0644u);
+        EXPECT_EQ(read_file(outside / "secret"), "secret");
+        ASSERT_EQ(lstat((t / "a_desc.txt").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        if (r.status == 0) {
+            EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
+        } else {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\n(" + failure_message +
+                                           "|Cannot open output file \\./a_desc\\.txt !\n)"))
+                << r.out;
+            EXPECT_EQ(read_file(t / "a_desc.txt"), "earlier");
+            ::unlink((t / "a_feat.txt").c_str());  // kept when qev seemed to write nothing
+        }
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
+    }
 }
 
 // Run by a user whom permissions bind (root is not bound: the tests run as

@@ -86,6 +86,13 @@ inline std::string qev_on_path() {
     return "PATH=" + quote(qev.substr(0, qev.rfind('/'))) + ":/usr/bin:/bin";
 }
 
+// A corner of coins.png: quick to compute, with a few features.
+inline void small_picture(const std::string& to) {
+    const cv::Mat coins = read_picture(std::string(ZARN_DATA_DIR) + "/coins.png");
+    ASSERT_FALSE(coins.empty());
+    ASSERT_TRUE(cv::imwrite(to, coins(cv::Rect(0, 0, 120, 100)).clone()));
+}
+
 // Black and white squares of the given side, black at the top left.
 inline cv::Mat checkerboard(int rows, int cols, int square) {
     cv::Mat m(rows, cols, CV_8UC1);

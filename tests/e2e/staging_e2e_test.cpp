@@ -26,6 +26,7 @@ using zarn_test::read_file;
 using zarn_test::read_picture;
 using zarn_test::run;
 using zarn_test::run_zarn;
+using zarn_test::small_picture;
 using zarn_test::temp_folder;
 using zarn_test::touch;
 static const std::string& ms = zarn_test::ms_pattern;
@@ -34,13 +35,6 @@ namespace {
 
 const std::string binary = ZARN_BINARY;
 const std::string qev_path = zarn_test::qev_on_path();
-
-// A corner of coins.png: quick to compute, with a few features.
-void small_picture(const std::string& to) {
-    const cv::Mat coins = read_picture(std::string(ZARN_DATA_DIR) + "/coins.png");
-    ASSERT_FALSE(coins.empty());
-    ASSERT_TRUE(cv::imwrite(to, coins(cv::Rect(0, 0, 120, 100)).clone()));
-}
 
 // A path of the trace relative to the run's folder: "./" and repeated '/'
 // dropped, the folder's own absolute prefix too.

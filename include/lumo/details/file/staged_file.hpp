@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,19 +87,23 @@ private:
 
 // The removal of a private folder with whatever a writer left in it, at any
 // depth. System calls only (no allocation, no stdio), so that a signal
-// handler may call it; no recursion, two folder descriptors open (two more
-// for a moment), and time linear in the number of entries. A link is never
-// followed: folders are opened with O_NOFOLLOW, and a link is removed
+// handler may call it; no recursion, four descriptors open at most, and
+// time linear in the number of entries. A link is
+// never followed: folders are opened with O_NOFOLLOW, and a link is removed
 // itself.
 //
 // Nothing climbs through "..": the private folder is emptied through its
 // descriptor, pass after pass. A file, a link or an empty folder goes at
-// once; a folder that is not empty is opened and its entries are moved up
-// into the private folder under fresh names, after which it is empty and
-// goes. Each entry is moved at most once, and what was moved is seen by the
-// same pass or the next. The passes end when one moves nothing up: the
-// folder is then empty, or holds what cannot be removed, or what a writer
-// still at work added after the pass had listed it.
+// once; a folder that is not empty is opened, what of it can go at once
+// goes, and the folders in it that are not empty are moved up into the
+// private folder under fresh names, after which it is empty and goes. What
+// was moved is seen by the same pass or the next. The passes go
+// on while one removes or moves anything, so that whatever was left and no
+// longer changes goes whole, whatever its size. Only a writer still at work
+// in the folder (a child that the program writing there left running)
+// could feed the removal for ever: the removal watches the folders it
+// empties for new entries, which it never makes itself, and once it has
+// seen one it ends after a bounded number of further visits.
 
 // name := prefix followed by n in decimal.
 inline void decimal_name(const char* prefix, unsigned long long n, char (&name)[32]) noexcept {
@@ -112,19 +117,30 @@ inline void decimal_name(const char* prefix, unsigned long long n, char (&name)[
     name[at] = '\0';
 }
 
+// The name of the open descriptor fd in /proc, which reaches the very file
+// or folder it was opened on, never a link.
+inline void descriptor_name(int fd, char (&name)[32]) noexcept {
+    decimal_name("/proc/self/fd/", static_cast<unsigned long long>(fd), name);
+}
+
+// Sets the permissions of the file or folder open at fd, also where fd was
+// opened without reading it (O_PATH), which fchmod refuses.
+inline int change_mode(int fd, mode_t mode) noexcept {
+    char name[32];
+    descriptor_name(fd, name);
+    return ::chmod(name, mode);
+}
+
 // A fresh name of the counter: "moved-<n>".
 inline void fresh_name(unsigned long long n, char (&name)[32]) noexcept { decimal_name("moved-", n, name); }
 
 // Gives the folder name of at its owner's permissions back when the writer
 // left it without the right to read it (0000, 0300): it is reached without
-// reading (O_PATH) and never through a link, and changed through its
-// descriptor's name in /proc, as fchmod cannot change a folder so reached.
+// reading (O_PATH) and never through a link.
 inline void permit_folder(int at, const char* name) noexcept {
     const int fd = ::openat(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return;
-    char path[32];
-    decimal_name("/proc/self/fd/", static_cast<unsigned long long>(fd), path);
-    (void)::chmod(path, S_IRWXU);
+    (void)change_mode(fd, S_IRWXU);
     ::close(fd);
 }
 
@@ -155,32 +171,6 @@ inline int rename_to_new(int from, const char* name, int into, const char* fresh
     return ::renameat(from, name, into, fresh);
 }
 
-// Moves the entry name of from into the folder into, under the next fresh
-// name of counter that is free there. A folder moved to another parent
-// needs its own write permission (its ".." changes): one left without it
-// gets it, and the move is tried once more.
-inline bool move_entry(int from, const char* name, int into, unsigned long long& counter) noexcept {
-    bool permitted = false;
-    for (;;) {
-        char fresh[32];
-        fresh_name(counter, fresh);
-        if (rename_to_new(from, name, into, fresh) == 0) {
-            ++counter;
-            return true;
-        }
-        if (errno == EEXIST) {
-            ++counter;
-        } else if (errno == EACCES && !permitted) {
-            permitted = true;
-            const int fd = open_folder(from, name);
-            if (fd < 0) return false;
-            ::close(fd);
-        } else {
-            return false;
-        }
-    }
-}
-
 // Calls f(name) for every entry of the folder open at fd but "." and "..",
 // from where its listing stands, while f returns true.
 template <typename F>
@@ -198,47 +188,173 @@ inline void for_each_entry(int fd, F&& f) noexcept {
     }
 }
 
-// The entries one removal visits at most. A writer that goes on writing into
-// the folder while it is removed (a child that the program writing there
-// left running, holding the folder as its working folder) must not hold the
-// process for ever, as it would if the removal took whatever it adds: the
-// removal ends after this many entries, and a writer's files prolong no
-// pass. Any tree that a program leaves beside its output, and then stops,
-// takes far fewer.
+// The visits a removal makes at most once it has seen a writer at work in
+// the folder. A writer that goes on writing into the folder while it is
+// removed (holding it as its working folder) must not hold the process for
+// ever, as it would if the removal took whatever it adds; what the writer
+// adds after that stays.
 inline constexpr unsigned long long visit_budget = 1ull << 16;
 
-// Moves every entry of the folder from into the folder into, each a visit
-// taken from budget; true when one moved.
-inline bool move_entries_up(int from, int into, unsigned long long& counter, unsigned long long& budget) noexcept {
-    bool moved = false;
-    for_each_entry(from, [&](const char* name) {
-        if (budget == 0) return false;
-        --budget;
-        if (move_entry(from, name, into, counter)) moved = true;
+// One removal: the fresh names it has used, the folders it watches for new
+// entries, and its visits, free until a writer is seen, then taken from the
+// budget. Where the folders cannot be watched (no inotify instance left,
+// no /proc), every visit counts from the start.
+class removal {
+public:
+    explicit removal(unsigned long long budget) noexcept
+        : budget_(budget), events_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), counting_(events_ < 0) {}
+    ~removal() {
+        if (events_ >= 0) ::close(events_);
+    }
+    removal(const removal&) = delete;
+    removal& operator=(const removal&) = delete;
+
+    // Watches the folder open at fd for new entries; the watch, or -1.
+    int watch(int fd) noexcept {
+        if (events_ < 0) return -1;
+        char name[32];
+        descriptor_name(fd, name);
+        const int wd = ::inotify_add_watch(events_, name, IN_CREATE | IN_ONLYDIR);
+        if (wd < 0) counting_ = true;
+        return wd;
+    }
+    void unwatch(int wd) noexcept {
+        if (wd >= 0) (void)::inotify_rm_watch(events_, wd);
+    }
+
+    // Takes a visit; false when none is left. The events are looked at
+    // every 64 visits.
+    bool take() noexcept {
+        if (!counting_ && (++visits_ & 63) == 0) counting_ = writer_seen();
+        return !counting_ || spend();
+    }
+
+    // Takes a visit from the budget, writer seen or not; false when none
+    // is left.
+    bool spend() noexcept {
+        if (budget_ == 0) return false;
+        --budget_;
         return true;
-    });
-    return moved;
+    }
+
+    unsigned long long counter = 0;  // the next fresh name
+
+private:
+    // Whether a watched folder got an entry since the last look (or events
+    // were lost).
+    bool writer_seen() noexcept {
+        alignas(inotify_event) char buffer[4096];
+        bool seen = false;
+        ssize_t n;
+        while ((n = ::read(events_, buffer, sizeof buffer)) > 0) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+                if ((e->mask & (IN_CREATE | IN_Q_OVERFLOW)) != 0) seen = true;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+        }
+        return seen;
+    }
+
+    unsigned long long budget_;
+    unsigned long long visits_ = 0;
+    int events_;
+    bool counting_;
+};
+
+// Moves the entry name of from into the folder into, under the next fresh
+// name that is free there. A folder moved to another parent needs its own
+// write permission (its ".." changes): one left without it gets it, and the
+// move is tried once more.
+inline bool move_entry(int from, const char* name, int into, removal& r) noexcept {
+    bool permitted = false;
+    for (;;) {
+        char fresh[32];
+        fresh_name(r.counter, fresh);
+        if (rename_to_new(from, name, into, fresh) == 0) {
+            ++r.counter;
+            return true;
+        }
+        if (errno == EEXIST) {
+            ++r.counter;
+        } else if (errno == EACCES && !permitted) {
+            permitted = true;
+            const int fd = open_folder(from, name);
+            if (fd < 0) return false;
+            ::close(fd);
+        } else {
+            return false;
+        }
+    }
 }
 
-// Removes every entry of the folder open at fd, at any depth, each entry
-// met a visit taken from budget.
-inline void empty_folder(int fd, unsigned long long budget) noexcept {
-    unsigned long long counter = 0;
-    for (bool moved = true; moved;) {
-        moved = false;
-        if (::lseek(fd, 0, SEEK_SET) != 0) return;
-        for_each_entry(fd, [&](const char* name) {
-            if (budget == 0) return false;
-            --budget;
-            if (::unlinkat(fd, name, 0) == 0 || ::unlinkat(fd, name, AT_REMOVEDIR) == 0) return true;
-            const int inner = open_folder(fd, name);  // fails for all but a folder
-            if (inner < 0) return true;
-            if (move_entries_up(inner, fd, counter, budget)) moved = true;
-            ::close(inner);
-            (void)::unlinkat(fd, name, AT_REMOVEDIR);
+// Removes the entry name of the folder open at fd if it is a file, a link
+// or an empty folder; false when it is none of these or cannot go.
+inline bool remove_entry(int fd, const char* name) noexcept {
+    return ::unlinkat(fd, name, 0) == 0 || ::unlinkat(fd, name, AT_REMOVEDIR) == 0;
+}
+
+// Removes what of the folder from can go at once and moves the rest (the
+// folders that hold entries) up into the folder into, each entry a visit;
+// true when one went or moved.
+inline bool clear_or_move_up(int from, int into, removal& r) noexcept {
+    bool progress = false;
+    for_each_entry(from, [&](const char* name) {
+        if (!r.take()) return false;
+        if (remove_entry(from, name) || move_entry(from, name, into, r)) progress = true;
+        return true;
+    });
+    return progress;
+}
+
+// One pass over the folder open at fd, each entry met a visit: listed :=
+// whether it met any. True when it removed or moved anything.
+inline bool removal_pass(int fd, removal& r, bool& listed) noexcept {
+    bool progress = false;
+    listed = false;
+    if (::lseek(fd, 0, SEEK_SET) != 0) return false;
+    for_each_entry(fd, [&](const char* name) {
+        if (!r.take()) return false;
+        listed = true;
+        if (remove_entry(fd, name)) {
+            progress = true;
             return true;
-        });
+        }
+        const int inner = open_folder(fd, name);  // fails for all but a folder
+        if (inner < 0) return true;
+        const int watched = r.watch(inner);
+        if (clear_or_move_up(inner, fd, r)) progress = true;
+        r.unwatch(watched);
+        ::close(inner);
+        if (::unlinkat(fd, name, AT_REMOVEDIR) == 0) progress = true;
+        return true;
+    });
+    return progress;
+}
+
+// Empties the folder and removes it, pass after pass while a pass removes
+// or moves anything; budget bounds the visits once a writer is seen. A
+// pass that finds nothing while the folder is not empty (an entry came
+// after its listing) takes a visit from the budget in any case. False when
+// the folder stays.
+inline bool empty_and_remove(const char* folder, unsigned long long budget) noexcept {
+    const int fd = open_folder(AT_FDCWD, folder);
+    if (fd < 0) return ::rmdir(folder) == 0 || errno == ENOENT;
+    removal r(budget);
+    r.watch(fd);
+    bool removed = false;
+    for (;;) {
+        bool listed = false;
+        const bool progress = removal_pass(fd, r, listed);
+        if (::rmdir(folder) == 0 || errno == ENOENT) {
+            removed = true;
+            break;
+        }
+        if (errno != ENOTEMPTY && errno != EEXIST) break;
+        if (!progress && (listed || !r.spend())) break;
     }
+    ::close(fd);
+    return removed;
 }
 
 // Renames the folder path to a new name beside it, path followed by "-<n>",
@@ -258,30 +374,44 @@ inline bool move_aside(const char* path, char (&away)[PATH_MAX]) noexcept {
     return false;
 }
 
-// The entries a removal visits in place: what a writer commonly leaves
-// beside its output (a side file) goes without moving the folder.
+// The visits a removal in place makes once it has seen a writer: then the
+// folder is moved out of the way of writers that name it in their paths.
 inline constexpr unsigned long long in_place_visits = 16;
 
-// Empties the folder with at most budget visits, then removes it; false
-// when it stays.
-inline bool empty_and_remove(const char* folder, unsigned long long budget) noexcept {
-    const int fd = open_folder(AT_FDCWD, folder);
-    if (fd >= 0) {
-        empty_folder(fd, budget);
-        ::close(fd);
-    }
-    return ::rmdir(folder) == 0 || errno == ENOENT;
-}
-
-// Removes the folder with everything in it; false when a folder stays. An
-// empty folder (the common case: its file renamed into place) goes at once,
-// one with a few entries in place. Any other is first moved aside, out of
-// the way of a writer still at work that names the folder in its paths.
-inline bool remove_folder(const char* path, unsigned long long budget = visit_budget) noexcept {
+// Removes the folder path with everything in it. An empty folder (the
+// common case: its file renamed into place) goes at once, one that no
+// writer is still filling goes in place; one where a writer is at work is
+// first moved aside. False when a folder stays: stays then names it.
+inline bool remove_folder(const char* path, char (&stays)[PATH_MAX],
+                          unsigned long long budget = visit_budget) noexcept {
     if (::rmdir(path) == 0 || errno == ENOENT) return true;
     if (empty_and_remove(path, in_place_visits)) return true;
-    char away[PATH_MAX];
-    return empty_and_remove(move_aside(path, away) ? away : path, budget);
+    if (!move_aside(path, stays)) ::memcpy(stays, path, ::strlen(path) + 1);
+    return empty_and_remove(stays, budget);
+}
+
+// Says on standard error, on a line of its own, that the folder stays.
+// Async-signal-safe.
+inline void report_staying(const char* folder) noexcept {
+    const char* const parts[] = {"Warning: private folder ", folder, " could not be removed!\n"};
+    for (const char* part : parts) {
+        for (size_t left = ::strlen(part); left > 0;) {
+            const ssize_t n = ::write(STDERR_FILENO, part, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;
+            part += n;
+            left -= static_cast<size_t>(n);
+        }
+    }
+}
+
+// Removes the folder, and names it on standard error when it stays; false
+// then.
+inline bool remove_or_report(const char* path) noexcept {
+    char stays[PATH_MAX];
+    if (remove_folder(path, stays)) return true;
+    report_staying(stays);
+    return false;
 }
 
 // Makes a private folder in folder ("" for the current one, else ending in
@@ -312,7 +442,7 @@ inline bool release_private_folder(folder_handle h) {
     signal_block block;
     int expected = h.tag;
     if (!slots[h.slot].state.compare_exchange_strong(expected, slot_busy)) return true;
-    const bool removed = remove_folder(slots[h.slot].path);
+    const bool removed = remove_or_report(slots[h.slot].path);
     slots[h.slot].state.store(slot_free);
     return removed;
 }
@@ -333,7 +463,7 @@ inline void remove_private_folders() noexcept {
         int held = s.state.load();
         if (held == staging::slot_free || held == staging::slot_busy) continue;
         if (!s.state.compare_exchange_strong(held, staging::slot_busy)) continue;
-        staging::remove_folder(s.path);
+        staging::remove_or_report(s.path);
         s.state.store(staging::slot_free);
     }
 }
@@ -396,12 +526,13 @@ public:
     }
 
     // Renames the written file over the final one, with the permissions of
-    // the file it replaces. False when nothing is staged or the rename
-    // fails; the private folder is removed either way.
+    // the file it replaces. False when nothing is staged, when the staged
+    // name holds no regular file (a link that a writer left there is never
+    // followed, nor renamed out of the folder) or the rename fails; the
+    // private folder is removed either way.
     bool commit() {
         if (!ready()) return false;
-        if (mode_ != 0) (void)::chmod(temp_.c_str(), mode_);
-        const bool renamed = ::rename(temp_.c_str(), target_.c_str()) == 0;
+        const bool renamed = place();
         discard();
         return renamed;
     }
@@ -432,6 +563,30 @@ private:
         }
         mode = st.st_mode & 07777;
         return true;
+    }
+
+    // The staged file is checked where it stands, reached without following
+    // a link and without being opened for reading (a device or a pipe is
+    // never opened); its permissions are set through that descriptor. It is
+    // then renamed to a second name in the private folder, where it must
+    // still be the checked file, and only from there over the final one: a
+    // writer exchanging the staged name for a link at any moment moves the
+    // link at most within the folder.
+    bool place() {
+        const int fd = ::open(temp_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) return false;
+        struct stat checked;
+        bool placed = false;
+        if (::fstat(fd, &checked) == 0 && S_ISREG(checked.st_mode)) {
+            if (mode_ != 0) (void)staging::change_mode(fd, mode_);
+            const std::string second = folder_path() + "checked";
+            struct stat st;
+            placed = ::rename(temp_.c_str(), second.c_str()) == 0 && ::lstat(second.c_str(), &st) == 0 &&
+                     st.st_dev == checked.st_dev && st.st_ino == checked.st_ino &&
+                     ::rename(second.c_str(), target_.c_str()) == 0;
+        }
+        ::close(fd);
+        return placed;
     }
 
     // The extension of a name, '.' included; none when it is too long to

@@ -1,0 +1,1 @@
+#error "this C library has no sys/pidfd.h"
