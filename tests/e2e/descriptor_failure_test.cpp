@@ -95,6 +95,10 @@ bool all_end(const std::string& file) {
 const std::string output_folder =
     "for a; do [ \"$previous\" = -o1 ] && out=$a; previous=$a; done\nd=${out%/*}\n";
 
+// A wrapper's line that stands in for qev where only its output matters
+// (tests that run zarn many times): a descriptor file without descriptors.
+const std::string no_descriptors = "printf '128\\n0\\n' > \"$out\" || exit\n";
+
 }  // namespace
 
 TEST(ZarnDescriptorFailure, EveryFailureKeepsTheFeatureFileAndLetsNoOtherQevRun) {
@@ -271,8 +275,7 @@ TEST(ZarnDescriptorFailure, AWriterQevLeavesRunningIsEndedAndNothingStays) {
         t, "#!/bin/sh\n" + output_folder +
                "bash -c 'cd \"$1\" || exit; i=0; while [ $SECONDS -lt 6 ]; do : > w$i; i=$((i + 1)); done' _ \"$d\" &\n"
                "echo $! >> " + quote(t / "bin/writer.pid") + "\n"
-               "until [ -e \"$d/w100\" ]; do sleep 0.01; done\n"
-               "exec " + quote(ZARN_QEV_BINARY) + " \"$@\"\n");
+               "until [ -e \"$d/w100\" ]; do sleep 0.01; done\n" + no_descriptors);
     small_picture(t / "a.png");
     for (int k = 0; k < 10; ++k) {
         SCOPED_TRACE("run " + std::to_string(k));
@@ -336,7 +339,7 @@ TEST(ZarnDescriptorFailure, AnOutputExchangedForALinkIsNeverFollowed) {
         " syscall(&SYS_renameat2, -100, \"$d/staged.txt\", -100, \"$d/l\", 2) }' \"$d\" " +
         quote(outside / "secret") + " &\necho $! >> " + quote(t / "bin/exchanger.pid") + "\n";
     const std::string path =
-        with_qev(t, "#!/bin/sh\n" + output_folder + quote(ZARN_QEV_BINARY) + " \"$@\" || exit\n" + exchanger +
+        with_qev(t, "#!/bin/sh\n" + output_folder + no_descriptors + exchanger +
                         "until [ -L \"$d/l\" ]; do sleep 0.01; done\n");
     small_picture(t / "a.png");
     for (int k = 0; k < 30; ++k) {

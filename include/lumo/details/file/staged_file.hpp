@@ -88,22 +88,21 @@ private:
 // The removal of a private folder with whatever a writer left in it, at any
 // depth. System calls only (no allocation, no stdio), so that a signal
 // handler may call it; no recursion, four descriptors open at most, and
-// time linear in the number of entries. A link is
-// never followed: folders are opened with O_NOFOLLOW, and a link is removed
-// itself.
+// time linear in the number of entries. A link is never followed: folders
+// are opened with O_NOFOLLOW, and a link is removed itself.
 //
 // Nothing climbs through "..": the private folder is emptied through its
 // descriptor, pass after pass. A file, a link or an empty folder goes at
 // once; a folder that is not empty is opened, what of it can go at once
 // goes, and the folders in it that are not empty are moved up into the
 // private folder under fresh names, after which it is empty and goes. What
-// was moved is seen by the same pass or the next. The passes go
-// on while one removes or moves anything, so that whatever was left and no
-// longer changes goes whole, whatever its size. Only a writer still at work
-// in the folder (a child that the program writing there left running)
-// could feed the removal for ever: the removal watches the folders it
-// empties for new entries, which it never makes itself, and once it has
-// seen one it ends after a bounded number of further visits.
+// was moved is seen by the same pass or the next. The passes go on while
+// one removes or moves anything, so that whatever was left and no longer
+// changes goes whole, whatever its size. Only a writer still at work in the
+// folder (a child that the program writing there left running) could feed
+// the removal for ever: the removal watches the folders it empties for new
+// entries, which it never makes itself, and once it has seen one it ends
+// after a bounded number of further visits.
 
 // name := prefix followed by n in decimal.
 inline void decimal_name(const char* prefix, unsigned long long n, char (&name)[32]) noexcept {
