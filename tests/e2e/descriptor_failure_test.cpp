@@ -95,6 +95,15 @@ bool all_end(const std::string& file) {
 const std::string output_folder =
     "for a; do [ \"$previous\" = -o1 ] && out=$a; previous=$a; done\nd=${out%/*}\n";
 
+// A run whose qev succeeded: status 0, nothing said on standard error, and
+// the descriptor file beside the input, nothing staged left.
+void expect_descriptors_alone(const temp_folder& t, const binary_run& r) {
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
+    EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
+}
+
 // A wrapper's line that stands in for qev where only its output matters
 // (tests that run zarn many times): a descriptor file without descriptors.
 const std::string no_descriptors = "printf '128\\n0\\n' > \"$out\" || exit\n";
@@ -218,10 +227,7 @@ TEST(ZarnDescriptorFailure, AChildThatQevLeavesDoesNotHoldTheRun) {
     EXPECT_TRUE(all_end(t / "bin/sleep.pid")) << "qev's child in its group was not ended";
     EXPECT_TRUE(end_listed(t / "bin/setsid.pid")) << "the run waited for qev's child";
     EXPECT_NE(r.status, 124) << "the run waited for qev's child";
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
-    EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
+    expect_descriptors_alone(t, r);
 }
 
 // A qev that leaves children writing where it wrote, by name and as fast as
@@ -237,15 +243,11 @@ TEST(ZarnDescriptorFailure, ChildrenOfQevStillWritingWhereItWroteDoNotHoldTheRun
         " for ($i = 0; time < $end; $i++) {"
         " mkdir \"$d/d$i\"; open(my $f, \">\", \"$d/d$i/f\") and close $f; open($f, \">\", \"$d/f$i\") and close $f }'"
         " \"$out\" &\necho $! >> " + quote(t / "bin/child.pid") + "\n";
-    const std::string path = with_qev(t, "#!/bin/sh\nfor a; do [ \"$previous\" = -o1 ] && out=$a; previous=$a; done\n" +
-                                             child + child + "exec " + quote(ZARN_QEV_BINARY) + " \"$@\"\n");
+    const std::string path = with_qev(t, "#!/bin/sh\n" + output_folder + child + child + "exec " + quote(ZARN_QEV_BINARY) + " \"$@\"\n");
     const binary_run r = run_zarn(t, "-b -de a.png", path + " timeout 50");
     end_listed(t / "bin/child.pid");
     EXPECT_NE(r.status, 124) << "the run chased qev's children";
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
-    EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
+    expect_descriptors_alone(t, r);
 }
 
 // A qev that leaves a tree far larger than a removal's bound of visits
@@ -260,10 +262,7 @@ TEST(ZarnDescriptorFailure, ALargeTreeQevLeavesGoesWhole) {
                         " if ($_ % 50000) { link($one, \"$d/sub/f$_\") or exit 3 }"
                         " else { $one = \"$d/sub/f$_\"; open(F, \">\", $one) and close F or exit 3 } }' \"$d\"\n");
     const binary_run r = run_zarn(t, "-b -de a.png", path);
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
-    EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
+    expect_descriptors_alone(t, r);
 }
 
 // A plain writer that qev leaves running in its private folder (a shell
