@@ -316,9 +316,10 @@ TEST(ZarnDescriptorFailure, WritersInsideThePrivateFolderEndAndWhatStaysIsNamed)
     EXPECT_NE(r.status, 124) << "the run chased the writers";
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
+    // Named as the run names its outputs, in the output folder "./".
     std::string named;
     for (const std::string& entry : listing(t.path()))
-        if (entry.compare(0, 6, ".zarn-") == 0) named += "Warning: private folder " + entry + " could not be removed!\n";
+        if (entry.compare(0, 6, ".zarn-") == 0) named += "Warning: private folder ./" + entry + " could not be removed!\n";
     EXPECT_EQ(r.err, named);
 }
 
