@@ -323,24 +323,71 @@ TEST(ZarnDescriptorFailure, WritersInsideThePrivateFolderEndAndWhatStaysIsNamed)
     EXPECT_EQ(r.err, named);
 }
 
+// A qev that replaces its output by a second link to a file outside the
+// output folder, over an earlier output of mode 0600: that file is neither
+// given the mode nor placed at the output name, and the run fails with the
+// earlier output kept.
+TEST(ZarnDescriptorFailure, AHardLinkAtQevsOutputIsNeverPlaced) {
+    temp_folder t, outside;
+    touch(outside / "secret", "secret");
+    ASSERT_EQ(chmod((outside / "secret").c_str(), 0640), 0);
+    const std::string path = with_qev(t, "#!/bin/sh\n" + output_folder + no_descriptors + "rm \"$out\" && ln " +
+                                             quote(outside / "secret") + " \"$out\"\n");
+    small_picture(t / "a.png");
+    touch(t / "a_desc.txt", "earlier");
+    ASSERT_EQ(chmod((t / "a_desc.txt").c_str(), 0600), 0);
+    const binary_run r = run_zarn(t, "-de a.png", path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\nCannot open output file \\./a_desc\\.txt !\n")) << r.out;
+    EXPECT_EQ(r.err, "");
+    struct stat st;
+    ASSERT_EQ(stat((outside / "secret").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_nlink, 1u);
+    EXPECT_EQ(read_file(outside / "secret"), "secret");
+    ASSERT_EQ(lstat((t / "a_desc.txt").c_str(), &st), 0);
+    ASSERT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(read_file(t / "a_desc.txt"), "earlier");
+    EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
+}
+
+namespace {
+
+// The perl expression that makes the exchanger's entry $e, of the kind
+// named, for the file $target outside.
+std::string exchanged_entry(const std::string& kind) {
+    if (kind == "link") return "symlink($target, $e)";
+    if (kind == "pipe") return "POSIX::mkfifo($e, 0600)";
+    return "link($target, $e)";
+}
+
 // A child that qev leaves (outside its process group) exchanging the
-// finished output for a link to a file outside the output folder, again
-// and again, while an earlier output of mode 0600 is replaced: the mode is
-// never set through the link, and no link lands at the output name. Run
-// after run, the output is either written or the run fails and keeps the
-// earlier one.
-TEST(ZarnDescriptorFailure, AnOutputExchangedForALinkIsNeverFollowed) {
+// finished output for an entry of the kind named (a link to a file outside
+// the output folder, a pipe, a second link to that file) again and again,
+// while an earlier output of mode 0600 is replaced: one at its staged name,
+// one at any other name that the commit could use in the private folder.
+// Run after run, the outside file never changes and never stands at the
+// output name, nor does the entry; a run that ends well leaves exactly the
+// descriptors there, and one that fails either the earlier output or none.
+void expect_exchanges_never_placed(const std::string& kind) {
     temp_folder t, outside;
     touch(outside / "secret", "secret");
     ASSERT_EQ(chmod((outside / "secret").c_str(), 0644), 0);
-    const std::string exchanger =
-        "setsid perl -e 'require \"syscall.ph\"; ($d, $target) = @ARGV; symlink($target, \"$d/l\") or exit 3;"
-        " $end = time + 20; while (-d $d && time < $end) {"
-        " syscall(&SYS_renameat2, -100, \"$d/staged.txt\", -100, \"$d/l\", 2) }' \"$d\" " +
-        quote(outside / "secret") + " &\necho $! >> " + quote(t / "bin/exchanger.pid") + "\n";
+    struct stat secret;
+    ASSERT_EQ(stat((outside / "secret").c_str(), &secret), 0);
+    const auto exchanger = [&](const std::string& name, const std::string& entry) {
+        return "setsid perl -e 'use POSIX; require \"syscall.ph\"; ($d, $target) = @ARGV; $n = \"$d/" + name +
+               "\"; $e = \"$d/" + entry + "\"; " + exchanged_entry(kind) +
+               " or exit 3; $end = time + 20; while (-d $d && time < $end) { for (1 .. 64) {"
+               " syscall(&SYS_renameat2, -100, $n, -100, $e, 2) } }' \"$d\" " + quote(outside / "secret") +
+               " &\necho $! >> " + quote(t / "bin/exchanger.pid") + "\n";
+    };
     const std::string path =
-        with_qev(t, "#!/bin/sh\n" + output_folder + no_descriptors + exchanger +
-                        "until [ -L \"$d/l\" ]; do sleep 0.01; done\n");
+        with_qev(t, "#!/bin/sh\n" + output_folder + no_descriptors + exchanger("staged.txt", "l") +
+                        exchanger("checked", "m") +
+                        "until { [ -e \"$d/l\" ] || [ -L \"$d/l\" ]; } && { [ -e \"$d/m\" ] || [ -L \"$d/m\" ]; }; do"
+                        " sleep 0.01; done\n");
     small_picture(t / "a.png");
     for (int k = 0; k < 30; ++k) {
         SCOPED_TRACE("run " + std::to_string(k));
@@ -352,24 +399,40 @@ TEST(ZarnDescriptorFailure, AnOutputExchangedForALinkIsNeverFollowed) {
         struct stat st;
         ASSERT_EQ(stat((outside / "secret").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, 0644u);
+        EXPECT_EQ(st.st_nlink, 1u);
         EXPECT_EQ(read_file(outside / "secret"), "secret");
-        ASSERT_EQ(lstat((t / "a_desc.txt").c_str(), &st), 0);
-        EXPECT_TRUE(S_ISREG(st.st_mode));
-        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        const bool output = lstat((t / "a_desc.txt").c_str(), &st) == 0;
+        if (output) {
+            // Read only a regular file: a pipe at the output would block.
+            ASSERT_TRUE(S_ISREG(st.st_mode));
+            ASSERT_NE(st.st_ino, secret.st_ino);
+            EXPECT_EQ(st.st_mode & 07777, 0600u);
+        }
         if (r.status == 0) {
-            EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");
+            ASSERT_TRUE(output);
+            EXPECT_EQ(read_file(t / "a_desc.txt"), "128\n0\n");
         } else {
             EXPECT_EQ(r.status, 1);
             EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\n(" + failure_message +
                                            "|Cannot open output file \\./a_desc\\.txt !\n)"))
                 << r.out;
-            EXPECT_EQ(read_file(t / "a_desc.txt"), "earlier");
+            if (output) {
+                EXPECT_EQ(read_file(t / "a_desc.txt"), "earlier");
+            }
             ::unlink((t / "a_feat.txt").c_str());  // kept when qev seemed to write nothing
         }
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "a_desc.txt", "bin"}));
+        std::vector<std::string> left = {"a.png", "a_desc.txt", "bin"};
+        if (!output) left.erase(left.begin() + 1);
+        EXPECT_EQ(listing(t.path()), left);
     }
 }
+
+}  // namespace
+
+TEST(ZarnDescriptorFailure, AnOutputExchangedForALinkIsNeverFollowed) { expect_exchanges_never_placed("link"); }
+TEST(ZarnDescriptorFailure, AnOutputExchangedForAPipeIsNeverPlaced) { expect_exchanges_never_placed("pipe"); }
+TEST(ZarnDescriptorFailure, AnOutputExchangedForAHardLinkIsNeverPlaced) { expect_exchanges_never_placed("hard link"); }
 
 // Run by a user whom permissions bind (root is not bound: the tests run as
 // nobody then): folders that qev leaves without any permission, or without

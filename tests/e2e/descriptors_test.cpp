@@ -2,6 +2,8 @@
 // runs our qev through the shell, found on PATH or in the current folder.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <regex>
@@ -118,6 +120,26 @@ TEST(ZarnDescriptors, FeatureFileKeptWithFAndTimedWithT) {
     EXPECT_EQ(read_file(t / "out/coins_feat.txt"), read_file(t / "plain/coins_feat.txt"));
     EXPECT_EQ(read_file(t / "out/coins_feat.txt").substr(0, 2), "0\n");
     EXPECT_TRUE(exists(t / "out/coins_desc.txt"));
+}
+
+// A descriptor file written over an earlier one of mode 0600 holds the same
+// descriptors as one written anew, and keeps that mode.
+TEST(ZarnDescriptors, AnEarlierDescriptorFileIsReplacedAndKeepsItsMode) {
+    temp_folder t;
+    copy_coins(t, "coins.png");
+    zarn_test::make_folder(t / "out");
+    zarn_test::touch(t / "out/coins_desc.txt", "earlier");
+    ASSERT_EQ(chmod((t / "out/coins_desc.txt").c_str(), 0600), 0);
+    const std::string path = folder_of(qev) + ":/usr/bin:/bin";
+    ASSERT_EQ(zarn(t, path, "-de coins.png out").status, 0);
+    ASSERT_EQ(zarn(t, path, "-de coins.png fresh").status, 0);
+    struct stat st;
+    ASSERT_EQ(lstat((t / "out/coins_desc.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_nlink, 1u);
+    EXPECT_EQ(read_file(t / "out/coins_desc.txt"), read_file(t / "fresh/coins_desc.txt"));
+    EXPECT_EQ(zarn_test::listing(t / "out"), std::vector<std::string>{"coins_desc.txt"});
 }
 
 TEST(ZarnDescriptors, QevInTheCurrentFolderIsFoundOnTheRetry) {

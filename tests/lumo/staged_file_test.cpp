@@ -425,28 +425,44 @@ TEST_F(StagedFile, AFolderThatStaysIsNamed) {
 }
 
 // What stands at the staged name when the file is committed must be the
-// regular file it names: a link or a pipe left there is never followed nor
-// opened, and never leaves the private folder; the commit fails and the
-// earlier output stays as it was.
-TEST_F(StagedFile, OnlyARegularFileAtTheStagedNameIsCommitted) {
+// regular file that was written there, alone: a link, a pipe, a second link
+// to a file elsewhere or a file of another owner left there is never
+// followed nor opened, never changed, and never leaves the private folder;
+// the commit fails and the earlier output stays as it was.
+TEST_F(StagedFile, OnlyTheWrittenFileAtTheStagedNameIsCommitted) {
     write(path("outside.txt"), "outside");
     ASSERT_EQ(chmod(path("outside.txt").c_str(), 0644), 0);
     write(path("a_desc.txt"), "earlier");
     ASSERT_EQ(chmod(path("a_desc.txt").c_str(), 0600), 0);
-    for (const std::string kind : {"link", "pipe"}) {
+    std::vector<std::string> kinds = {"link", "pipe", "hard link"};
+    if (geteuid() == 0) kinds.push_back("another owner");  // only root can give a file away
+    for (const std::string& kind : kinds) {
         SCOPED_TRACE(kind);
         lumo::staged_file f(path("a_desc.txt"));
         ASSERT_TRUE(f.vacate());
-        if (kind == "link")
-            ASSERT_EQ(symlink(path("outside.txt").c_str(), f.temp_path().c_str()), 0);
-        else
-            ASSERT_EQ(mkfifo(f.temp_path().c_str(), 0600), 0);
+        const char* staged = f.temp_path().c_str();
+        if (kind == "link") {
+            ASSERT_EQ(symlink(path("outside.txt").c_str(), staged), 0);
+        } else if (kind == "pipe") {
+            ASSERT_EQ(mkfifo(staged, 0600), 0);
+        } else if (kind == "hard link") {
+            ASSERT_EQ(link(path("outside.txt").c_str(), staged), 0);
+        } else {
+            write(staged, "given away");
+            ASSERT_EQ(chown(staged, 65534, 65534), 0);
+        }
         EXPECT_FALSE(f.commit());
-        EXPECT_FALSE(fs::is_symlink(path("a_desc.txt")));
-        EXPECT_EQ(read_file(path("a_desc.txt")), "earlier");
+        // Read only a regular file: a pipe put at the output would block.
         struct stat st;
+        ASSERT_EQ(lstat(path("a_desc.txt").c_str(), &st), 0);
+        ASSERT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_nlink, 1u);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(read_file(path("a_desc.txt")), "earlier");
         ASSERT_EQ(stat(path("outside.txt").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, 0644u);
+        EXPECT_EQ(st.st_nlink, 1u);
+        EXPECT_EQ(read_file(path("outside.txt")), "outside");
         EXPECT_EQ(entries(), (std::vector<std::string>{"a_desc.txt", "outside.txt"}));
     }
 }

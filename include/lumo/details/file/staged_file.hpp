@@ -493,9 +493,16 @@ public:
             release();
             return;
         }
+        struct stat st;
+        const bool known = ::fstat(fd, &st) == 0;
         ::close(fd);
+        if (!known) {
+            release();
+            return;
+        }
         temp_ = temp;
         mode_ = mode;
+        owner_ = st.st_uid;
     }
     ~staged_file() { discard(); }
     staged_file(const staged_file&) = delete;
@@ -526,9 +533,10 @@ public:
 
     // Renames the written file over the final one, with the permissions of
     // the file it replaces. False when nothing is staged, when the staged
-    // name holds no regular file (a link that a writer left there is never
-    // followed, nor renamed out of the folder) or the rename fails; the
-    // private folder is removed either way.
+    // name holds no regular file of one link and of this process's owner (a
+    // link that a writer left there is never followed, nor renamed out of
+    // the folder), when the rename fails, or when the final name does not
+    // hold that file after it; the private folder is removed either way.
     bool commit() {
         if (!ready()) return false;
         const bool renamed = place();
@@ -565,26 +573,48 @@ private:
     }
 
     // The staged file is checked where it stands, reached without following
-    // a link and without being opened for reading (a device or a pipe is
-    // never opened); its permissions are set through that descriptor. It is
-    // then renamed to a second name in the private folder, where it must
-    // still be the checked file, and only from there over the final one: a
-    // writer exchanging the staged name for a link at any moment moves the
-    // link at most within the folder.
+    // a link and without being opened (a device or a pipe is never opened):
+    // a regular file with one link, of the owner that this process's files
+    // get here, so that no file elsewhere shares what is done to it. Its
+    // permissions are set through that descriptor, which also keeps its
+    // inode from being reused, and it is renamed over the final name. The
+    // commit succeeds only when the final name then holds that very file,
+    // still with one link, seen through the final folder without following
+    // a link; whatever else the rename put there (a writer exchanged the
+    // staged name in the meantime) is removed as a name, never followed.
     bool place() {
         const int fd = ::open(temp_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) return false;
         struct stat checked;
         bool placed = false;
-        if (::fstat(fd, &checked) == 0 && S_ISREG(checked.st_mode)) {
+        if (::fstat(fd, &checked) == 0 && sole_own_file(checked)) {
             if (mode_ != 0) (void)staging::change_mode(fd, mode_);
-            const std::string second = folder_path() + "checked";
-            struct stat st;
-            placed = ::rename(temp_.c_str(), second.c_str()) == 0 && ::lstat(second.c_str(), &st) == 0 &&
-                     st.st_dev == checked.st_dev && st.st_ino == checked.st_ino &&
-                     ::rename(second.c_str(), target_.c_str()) == 0;
+            placed = rename_over_target(checked);
         }
         ::close(fd);
+        return placed;
+    }
+
+    bool sole_own_file(const struct stat& st) const {
+        return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == owner_;
+    }
+
+    // Renames the staged name over the final one; true when the final name
+    // then holds the checked file alone, else what it holds is removed.
+    bool rename_over_target(const struct stat& checked) {
+        const std::string::size_type slash = target_.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
+        const char* name = target_.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+        const int at = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (at < 0) return false;
+        bool placed = false;
+        if (::renameat(AT_FDCWD, temp_.c_str(), at, name) == 0) {
+            struct stat st;
+            placed = ::fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && sole_own_file(st) &&
+                     st.st_dev == checked.st_dev && st.st_ino == checked.st_ino;
+            if (!placed) (void)staging::remove_entry(at, name);
+        }
+        ::close(at);
         return placed;
     }
 
@@ -605,6 +635,9 @@ private:
     std::string target_;
     std::string temp_;
     mode_t mode_ = 0;  // of the replaced file; 0 for a new one
+    // The owner of the files this process makes in the folder: its own, or
+    // the one a file system gives them (NFS mapping root, FAT).
+    uid_t owner_ = 0;
     staging::folder_handle folder_;
 };
 
