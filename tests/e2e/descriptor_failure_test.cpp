@@ -323,28 +323,49 @@ TEST(ZarnDescriptorFailure, WritersInsideThePrivateFolderEndAndWhatStaysIsNamed)
     EXPECT_EQ(r.err, named);
 }
 
+namespace {
+
+// The file outside the output folder that a hostile qev aims at, with the
+// given mode.
+void make_secret(const temp_folder& outside, mode_t mode) {
+    touch(outside / "secret", "secret");
+    ASSERT_EQ(chmod((outside / "secret").c_str(), mode), 0);
+}
+
+// That file as it was made: mode, one link, content.
+void expect_secret_unchanged(const temp_folder& outside, mode_t mode) {
+    struct stat st;
+    ASSERT_EQ(stat((outside / "secret").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    EXPECT_EQ(st.st_nlink, 1u);
+    EXPECT_EQ(read_file(outside / "secret"), "secret");
+}
+
+// An earlier descriptor file of mode 0600, which a run replaces.
+void earlier_output(const temp_folder& t) {
+    touch(t / "a_desc.txt", "earlier");
+    ASSERT_EQ(chmod((t / "a_desc.txt").c_str(), 0600), 0);
+}
+
+}  // namespace
+
 // A qev that replaces its output by a second link to a file outside the
 // output folder, over an earlier output of mode 0600: that file is neither
 // given the mode nor placed at the output name, and the run fails with the
 // earlier output kept.
 TEST(ZarnDescriptorFailure, AHardLinkAtQevsOutputIsNeverPlaced) {
     temp_folder t, outside;
-    touch(outside / "secret", "secret");
-    ASSERT_EQ(chmod((outside / "secret").c_str(), 0640), 0);
+    make_secret(outside, 0640);
     const std::string path = with_qev(t, "#!/bin/sh\n" + output_folder + no_descriptors + "rm \"$out\" && ln " +
                                              quote(outside / "secret") + " \"$out\"\n");
     small_picture(t / "a.png");
-    touch(t / "a_desc.txt", "earlier");
-    ASSERT_EQ(chmod((t / "a_desc.txt").c_str(), 0600), 0);
+    earlier_output(t);
     const binary_run r = run_zarn(t, "-de a.png", path);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\nCannot open output file \\./a_desc\\.txt !\n")) << r.out;
     EXPECT_EQ(r.err, "");
+    expect_secret_unchanged(outside, 0640);
     struct stat st;
-    ASSERT_EQ(stat((outside / "secret").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(st.st_nlink, 1u);
-    EXPECT_EQ(read_file(outside / "secret"), "secret");
     ASSERT_EQ(lstat((t / "a_desc.txt").c_str(), &st), 0);
     ASSERT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 07777, 0600u);
@@ -372,8 +393,7 @@ std::string exchanged_entry(const std::string& kind) {
 // descriptors there, and one that fails either the earlier output or none.
 void expect_exchanges_never_placed(const std::string& kind) {
     temp_folder t, outside;
-    touch(outside / "secret", "secret");
-    ASSERT_EQ(chmod((outside / "secret").c_str(), 0644), 0);
+    make_secret(outside, 0644);
     struct stat secret;
     ASSERT_EQ(stat((outside / "secret").c_str(), &secret), 0);
     const auto exchanger = [&](const std::string& name, const std::string& entry) {
@@ -391,16 +411,12 @@ void expect_exchanges_never_placed(const std::string& kind) {
     small_picture(t / "a.png");
     for (int k = 0; k < 30; ++k) {
         SCOPED_TRACE("run " + std::to_string(k));
-        touch(t / "a_desc.txt", "earlier");
-        ASSERT_EQ(chmod((t / "a_desc.txt").c_str(), 0600), 0);
+        earlier_output(t);
         ::unlink((t / "bin/exchanger.pid").c_str());
         const binary_run r = run_zarn(t, "-de a.png", path);
         EXPECT_TRUE(all_end(t / "bin/exchanger.pid"));
+        expect_secret_unchanged(outside, 0644);
         struct stat st;
-        ASSERT_EQ(stat((outside / "secret").c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0644u);
-        EXPECT_EQ(st.st_nlink, 1u);
-        EXPECT_EQ(read_file(outside / "secret"), "secret");
         const bool output = lstat((t / "a_desc.txt").c_str(), &st) == 0;
         if (output) {
             // Read only a regular file: a pipe at the output would block.

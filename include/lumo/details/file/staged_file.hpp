@@ -482,21 +482,16 @@ public:
     explicit staged_file(const std::string& path) : target_(path) {
         mode_t mode = 0;
         if (!resolve_target(mode)) return;
-        const std::string::size_type slash = target_.rfind('/');
-        const std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
+        const std::string folder = folder_of(target_);
         folder_ = staging::make_private_folder(folder);
         if (folder_.slot < 0) return;
         const std::string temp = std::string(staging::slots[folder_.slot].path) + "/staged" +
                                  extension_of(target_.substr(folder.size()));
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            release();
-            return;
-        }
         struct stat st;
-        const bool known = ::fstat(fd, &st) == 0;
-        ::close(fd);
-        if (!known) {
+        const bool made = fd >= 0 && ::fstat(fd, &st) == 0;
+        if (fd >= 0) ::close(fd);
+        if (!made) {
             release();
             return;
         }
@@ -602,10 +597,9 @@ private:
     // Renames the staged name over the final one; true when the final name
     // then holds the checked file alone, else what it holds is removed.
     bool rename_over_target(const struct stat& checked) {
-        const std::string::size_type slash = target_.rfind('/');
-        const std::string folder = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
-        const char* name = target_.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-        const int at = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const std::string folder = folder_of(target_);
+        const char* name = target_.c_str() + folder.size();
+        const int at = ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (at < 0) return false;
         bool placed = false;
         if (::renameat(AT_FDCWD, temp_.c_str(), at, name) == 0) {
@@ -616,6 +610,12 @@ private:
         }
         ::close(at);
         return placed;
+    }
+
+    // The folder part of a path, ending in '/'; "" for none.
+    static std::string folder_of(const std::string& path) {
+        const std::string::size_type slash = path.rfind('/');
+        return slash == std::string::npos ? "" : path.substr(0, slash + 1);
     }
 
     // The extension of a name, '.' included; none when it is too long to
