@@ -7,8 +7,11 @@
 // run, nor does it make the run follow a link.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+
+#include <cstdio>  // renameat2
 
 #include <filesystem>
 #include <regex>
@@ -387,7 +390,8 @@ std::string exchanged_entry(const std::string& kind) {
 // finished output for an entry of the kind named (a link to a file outside
 // the output folder, a pipe, a second link to that file) again and again,
 // while an earlier output of mode 0600 is replaced: one at its staged name,
-// one at any other name that the commit could use in the private folder.
+// one at the name in the private folder to which the commit moves what it
+// takes away from the output name.
 // Run after run, the outside file never changes and never stands at the
 // output name, nor does the entry; a run that ends well leaves exactly the
 // descriptors there, and one that fails either the earlier output or none.
@@ -405,7 +409,7 @@ void expect_exchanges_never_placed(const std::string& kind) {
     };
     const std::string path =
         with_qev(t, "#!/bin/sh\n" + output_folder + no_descriptors + exchanger("staged.txt", "l") +
-                        exchanger("checked", "m") +
+                        exchanger("moved-0", "m") +
                         "until { [ -e \"$d/l\" ] || [ -L \"$d/l\" ]; } && { [ -e \"$d/m\" ] || [ -L \"$d/m\" ]; }; do"
                         " sleep 0.01; done\n");
     small_picture(t / "a.png");
@@ -451,6 +455,57 @@ TEST(ZarnDescriptorFailure, AnOutputExchangedForAPipeIsNeverPlaced) { expect_exc
 TEST(ZarnDescriptorFailure, AnOutputExchangedForAHardLinkIsNeverPlaced) { expect_exchanges_never_placed("hard link"); }
 
 // Run by a user whom permissions bind (root is not bound: the tests run as
+// Stopped right after the rename of its commit, over an earlier output of
+// mode 0600, a run whose output name a writer then exchanges for an entry
+// of the private folder (a link or a second link to a file outside, a
+// pipe, a folder holding files and links to outside), so that the written
+// file moves in there: the check after the rename finds a foreign entry
+// while the written file is still linked, and the run fails, the entry
+// taken away whole and never followed. What was outside stays as it was;
+// only the input stays in the output folder.
+TEST(ZarnDescriptorFailure, AnEntryExchangedInAtTheOutputAfterTheRenameIsTakenAwayWhole) {
+    if (!zarn_test::can_trace()) GTEST_SKIP() << "strace cannot trace here";
+    for (const std::string kind : {"link", "pipe", "hard link", "folder"}) {
+        SCOPED_TRACE(kind);
+        temp_folder t, outside;
+        make_secret(outside, 0640);
+        make_folder(outside / "target");
+        touch(outside / "target/keep", "kept");
+        const std::string path = with_qev(t, "#!/bin/sh\n" + output_argument + no_descriptors);
+        small_picture(t / "a.png");
+        earlier_output(t);
+        const zarn_test::stopped_run r = zarn_test::run_stopped_after_rename(t, "-de a.png", path, [&] {
+            std::string folder;
+            for (const std::string& entry : listing(t.path()))
+                if (entry.compare(0, 6, ".zarn-") == 0) folder = t / entry;
+            ASSERT_FALSE(folder.empty());
+            const std::string e = folder + "/e", secret = outside / "secret";
+            if (kind == "link") {
+                ASSERT_EQ(symlink(secret.c_str(), e.c_str()), 0);
+            } else if (kind == "pipe") {
+                ASSERT_EQ(mkfifo(e.c_str(), 0600), 0);
+            } else if (kind == "hard link") {
+                ASSERT_EQ(link(secret.c_str(), e.c_str()), 0);
+            } else {
+                make_folder(e);
+                make_folder(e + "/sub");
+                touch(e + "/sub/f", "f");
+                ASSERT_EQ(symlink((outside / "target").c_str(), (e + "/sub/outside").c_str()), 0);
+                ASSERT_EQ(symlink(secret.c_str(), (e + "/secret").c_str()), 0);
+            }
+            ASSERT_EQ(renameat2(AT_FDCWD, (t / "a_desc.txt").c_str(), AT_FDCWD, e.c_str(), RENAME_EXCHANGE), 0);
+        });
+        ASSERT_TRUE(r.stopped) << r.out << r.err;
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(matches(r.out, "a\\.png: done in " + ms + "\nCannot open output file \\./a_desc\\.txt !\n")) << r.out;
+        EXPECT_EQ(r.err, "");
+        expect_secret_unchanged(outside, 0640);
+        EXPECT_EQ(listing(outside / "target"), std::vector<std::string>{"keep"});
+        EXPECT_EQ(read_file(outside / "target/keep"), "kept");
+        EXPECT_EQ(listing(t.path()), (std::vector<std::string>{"a.png", "bin"}));
+    }
+}
+
 // nobody then): folders that qev leaves without any permission, or without
 // the permission to be read, go too.
 TEST(ZarnDescriptorFailure, FoldersQevLeftWithoutPermissionsGo) {

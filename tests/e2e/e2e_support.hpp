@@ -9,7 +9,9 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,6 +45,58 @@ inline binary_run run_zarn(const temp_folder& t, const std::string& args,
                                       quote(ZARN_BINARY) + " " + args + " 2> " + quote(err) + ")");
     r.err = read_file(err);
     ::unlink(err);
+    return r;
+}
+
+// A run stopped right after the rename of its first commit, before it looks
+// at what the output name holds: stopped says whether it was.
+struct stopped_run : binary_run {
+    bool stopped = false;
+};
+
+// Whether strace can trace here.
+inline bool can_trace() { return run("strace -o /dev/null true").status == 0; }
+
+// Runs `<environment> zarn <args>` inside the folder, traced by strace,
+// which stops it with SIGSTOP right after its first renameat (the rename of
+// its first commit). Then while_stopped() runs, and the run goes on. A run
+// that ends without stopping is not waited for: while_stopped() runs after
+// it, and stopped is false.
+template <typename F>
+stopped_run run_stopped_after_rename(const temp_folder& t, const std::string& args,
+                                     const std::string& environment, F&& while_stopped) {
+    temp_folder logs;
+    const std::string trace = logs / "trace", out = logs / "out", err = logs / "err";
+    // The leak checker of a sanitizer build cannot run under ptrace.
+    const std::string command = "cd " + quote(t.path()) + " && exec env " + environment +
+                                " ASAN_OPTIONS=detect_leaks=0 strace -o " + quote(trace) +
+                                " -e trace=renameat -e inject=renameat:signal=SIGSTOP:when=1 " +
+                                quote(ZARN_BINARY) + " " + args + " > " + quote(out) + " 2> " + quote(err);
+    stopped_run r;
+    const pid_t strace = ::fork();
+    if (strace < 0) throw std::runtime_error("fork failed");
+    if (strace == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // strace says so once the stop has come; a run that ends first ends the
+    // wait.
+    int status = 0;
+    bool ended = false;
+    while (!(ended = ::waitpid(strace, &status, WNOHANG) == strace) &&
+           read_file(trace).find("--- stopped by SIGSTOP ---") == std::string::npos)
+        ::usleep(10000);
+    r.stopped = !ended;
+    while_stopped();
+    if (r.stopped) {
+        const std::string id = std::to_string(strace);
+        const std::string children = read_file("/proc/" + id + "/task/" + id + "/children");
+        if (!children.empty()) ::kill(static_cast<pid_t>(std::stoi(children)), SIGCONT);
+        ::waitpid(strace, &status, 0);
+    }
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = read_file(out);
+    r.err = read_file(err);
     return r;
 }
 

@@ -235,3 +235,119 @@ TEST(ZarnSharedFolder, LongOutputNames) {
                                                           stem + "_dist.png", stem + "_feat.png",
                                                           stem + "_feat.txt", stem + "_med.png"}));
 }
+
+// Two runs writing one output, the first one looking at the output name
+// after its rename only once the second one has run whole (strace stops it
+// right after the rename): the later write stands, as with any two
+// writers, and both runs succeed, for a descriptor file and for a picture;
+// the output is what a plain run writes, and nothing else stays.
+TEST(ZarnSharedFolder, ARunWhoseOutputALaterRunReplacedSucceeds) {
+    if (!zarn_test::can_trace()) GTEST_SKIP() << "strace cannot trace here";
+    for (const auto& [command, output] :
+         {std::pair<std::string, std::string>{"-de", "c_desc.txt"}, {"-d", "c_dist.png"}}) {
+        SCOPED_TRACE(command);
+        temp_folder t;
+        small_picture(t / "c.png");
+        ASSERT_EQ(run_zarn(t, command + " c.png plain", qev_path).status, 0);
+        binary_run second;
+        const zarn_test::stopped_run first = zarn_test::run_stopped_after_rename(
+            t, command + " c.png out", qev_path, [&] { second = run_zarn(t, command + " c.png out", qev_path); });
+        ASSERT_TRUE(first.stopped) << first.out << first.err;
+        EXPECT_EQ(first.status, 0) << first.out << first.err;
+        EXPECT_EQ(second.status, 0) << second.out << second.err;
+        EXPECT_EQ(first.err, "");
+        EXPECT_EQ(second.err, "");
+        EXPECT_EQ(listing(t / "out"), std::vector<std::string>{output});
+        EXPECT_EQ(read_file(t / ("out/" + output)), read_file(t / ("plain/" + output)));
+    }
+}
+
+// Eight descriptor runs on one output, their commits released together
+// (each qev, a stand-in, waits until all eight have started it), five
+// rounds: every run succeeds, and the output is whole. A run that ends
+// before its qev waits releases the others.
+TEST(ZarnSharedFolder, EightRunsReleasedTogetherOnOneOutputAllSucceed) {
+    temp_folder t;
+    small_picture(t / "c.png");
+    make_folder(t / "bin");
+    const std::string here = quote(t.path());
+    zarn_test::executable(t / "bin/qev", "#!/bin/sh\n"
+                                         "while [ $# -gt 0 ]; do [ \"$1\" = -o1 ] && out=$2; shift; done\n"
+                                         "touch " + here + "/ready.$$\n"
+                                         "until [ -e " + here + "/go ] || [ ! -d " + here + " ]; do sleep 0.01; done\n"
+                                         "printf '128\\n0\\n' > \"$out\"\n");
+    const std::string script =
+        "cd " + here + " || exit 2\nexport PATH=" + quote(t / "bin") + ":/usr/bin:/bin\n"
+        "for round in $(seq 5); do\n"
+        "  rm -f ready.* go; pids=\n"
+        "  for i in 1 2 3 4 5 6 7 8; do " + quote(binary) + " -de c.png out > out.$round.$i 2>&1 & pids=\"$pids $!\"; done\n"
+        "  while [ $(ls ready.* 2> /dev/null | wc -l) -lt 8 ] && [ $(jobs -rp | wc -l) -eq 8 ]; do sleep 0.01; done\n"
+        "  touch go\n"
+        "  for p in $pids; do wait $p; echo $? >> status; done\n"
+        "  [ \"$(cat out/c_desc.txt)\" = \"$(printf '128\\n0')\" ] || echo \"round $round: the output\" >> faults\n"
+        "  [ \"$(ls -A out)\" = c_desc.txt ] || echo \"round $round: $(ls -A out)\" >> faults\n"
+        "done\n";
+    touch(t / "rounds.sh", script);
+    ASSERT_EQ(run("bash " + quote(t / "rounds.sh")).status, 0);
+    std::string all_succeeded;
+    for (int i = 0; i < 8 * 5; ++i) all_succeeded += "0\n";
+    EXPECT_EQ(read_file(t / "status"), all_succeeded) << read_file(t / "out.1.1");
+    EXPECT_EQ(read_file(t / "faults"), "");
+}
+
+// An output path of 4096 bytes or more (an output folder spelt with many
+// "./") cannot be looked at, so it is never taken for a new file: the run
+// is refused before the image is computed, an earlier output keeps its content and
+// mode, and the user's own link at an output stays a link.
+TEST(ZarnSharedFolder, AnOutputPathTooLongToLookAtIsRefused) {
+    temp_folder t;
+    const std::string stem(200, 's');
+    small_picture(t / (stem + ".png"));
+    make_folder(t / "out");
+    touch(t / ("out/" + stem + "_dist.png"), "earlier");
+    ASSERT_EQ(chmod((t / ("out/" + stem + "_dist.png")).c_str(), 0600), 0);
+    touch(t / "target.png", "target");
+    ASSERT_EQ(symlink("../target.png", (t / ("out/" + stem + "_med.png")).c_str()), 0);
+    std::string folder;
+    for (int k = 0; k < 1945; ++k) folder += "./";
+    folder += "out/";
+    ASSERT_GE((folder + stem + "_dist.png").size(), 4096u);
+    for (const auto& [command, suffix] : {std::pair<std::string, std::string>{"-d", "_dist.png"}, {"-m", "_med.png"}}) {
+        SCOPED_TRACE(command);
+        const binary_run r = run_zarn(t, command + " " + stem + ".png " + folder);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, stem + ".png: \nCannot open output file " + folder + stem + suffix + " !\n");
+    }
+    struct stat st;
+    ASSERT_EQ(lstat((t / ("out/" + stem + "_dist.png")).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(read_file(t / ("out/" + stem + "_dist.png")), "earlier");
+    ASSERT_EQ(lstat((t / ("out/" + stem + "_med.png")).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(read_file(t / "target.png"), "target");
+    EXPECT_EQ(listing(t / "out"), (std::vector<std::string>{stem + "_dist.png", stem + "_med.png"}));
+}
+
+// As root, whom no mode stops: an earlier output of mode 0000 is replaced
+// and keeps that mode, a picture, a feature file and a descriptor file
+// alike.
+TEST(ZarnSharedFolder, AnEarlierOutputOfModeZeroKeepsIt) {
+    if (!zarn_test::running_as_root()) GTEST_SKIP() << "only root writes over a file of mode 0000";
+    temp_folder t;
+    small_picture(t / "c.png");
+    make_folder(t / "out");
+    for (const auto& [command, output] : {std::pair<std::string, std::string>{"-d", "c_dist.png"},
+                                          {"-f", "c_feat.txt"}, {"-de", "c_desc.txt"}}) {
+        SCOPED_TRACE(command);
+        touch(t / ("out/" + output), "earlier");
+        ASSERT_EQ(chmod((t / ("out/" + output)).c_str(), 0), 0);
+        const binary_run r = run_zarn(t, command + " c.png out", qev_path);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        struct stat st;
+        ASSERT_EQ(lstat((t / ("out/" + output)).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0u);
+        EXPECT_NE(read_file(t / ("out/" + output)), "earlier");
+    }
+    EXPECT_EQ(listing(t / "out"), (std::vector<std::string>{"c_desc.txt", "c_dist.png", "c_feat.txt"}));
+}

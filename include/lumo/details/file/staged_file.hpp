@@ -27,6 +27,7 @@
 #include <cstdio>  // renameat2, RENAME_NOREPLACE
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace lumo {
@@ -262,20 +263,20 @@ private:
 };
 
 // Moves the entry name of from into the folder into, under the next fresh
-// name that is free there. A folder moved to another parent needs its own
-// write permission (its ".." changes): one left without it gets it, and the
-// move is tried once more.
-inline bool move_entry(int from, const char* name, int into, removal& r) noexcept {
+// name of counter that is free there. A folder moved to another parent
+// needs its own write permission (its ".." changes): one left without it
+// gets it, and the move is tried once more.
+inline bool move_entry(int from, const char* name, int into, unsigned long long& counter) noexcept {
     bool permitted = false;
     for (;;) {
         char fresh[32];
-        fresh_name(r.counter, fresh);
+        fresh_name(counter, fresh);
         if (rename_to_new(from, name, into, fresh) == 0) {
-            ++r.counter;
+            ++counter;
             return true;
         }
         if (errno == EEXIST) {
-            ++r.counter;
+            ++counter;
         } else if (errno == EACCES && !permitted) {
             permitted = true;
             const int fd = open_folder(from, name);
@@ -300,7 +301,7 @@ inline bool clear_or_move_up(int from, int into, removal& r) noexcept {
     bool progress = false;
     for_each_entry(from, [&](const char* name) {
         if (!r.take()) return false;
-        if (remove_entry(from, name) || move_entry(from, name, into, r)) progress = true;
+        if (remove_entry(from, name) || move_entry(from, name, into, r.counter)) progress = true;
         return true;
     });
     return progress;
@@ -480,8 +481,8 @@ public:
     // followed: planted in a shared folder, it must not send an output
     // elsewhere.
     explicit staged_file(const std::string& path) : target_(path) {
-        mode_t mode = 0;
-        if (!resolve_target(mode)) return;
+        std::optional<mode_t> kept;
+        if (!resolve_target(kept)) return;
         const std::string folder = folder_of(target_);
         folder_ = staging::make_private_folder(folder);
         if (folder_.slot < 0) return;
@@ -496,7 +497,7 @@ public:
             return;
         }
         temp_ = temp;
-        mode_ = mode;
+        kept_mode_ = kept;
         owner_ = st.st_uid;
     }
     ~staged_file() { discard(); }
@@ -530,8 +531,8 @@ public:
     // the file it replaces. False when nothing is staged, when the staged
     // name holds no regular file of one link and of this process's owner (a
     // link that a writer left there is never followed, nor renamed out of
-    // the folder), when the rename fails, or when the final name does not
-    // hold that file after it; the private folder is removed either way.
+    // the folder), when the rename fails, or when what the rename put at the
+    // final name was not that file; the private folder is removed either way.
     bool commit() {
         if (!ready()) return false;
         const bool renamed = place();
@@ -549,21 +550,23 @@ public:
     }
 
 private:
-    // Decides what a commit replaces; mode := the permissions to keep (0
-    // for a new file). False when path must not be replaced.
-    bool resolve_target(mode_t& mode) {
+    // Decides what a commit replaces; kept := the permissions to keep, none
+    // for a new file. False when path must not be replaced, or cannot be
+    // looked at: only "no such file" makes a new file (a path too long to
+    // look at is no new file).
+    bool resolve_target(std::optional<mode_t>& kept) {
         struct stat link;
-        if (::lstat(target_.c_str(), &link) != 0) return true;  // a new file
+        if (::lstat(target_.c_str(), &link) != 0) return errno == ENOENT;
         if (S_ISLNK(link.st_mode) && link.st_uid != ::geteuid()) return true;
         struct stat st;
-        if (::stat(target_.c_str(), &st) != 0) return true;  // an own dangling link is replaced
+        if (::stat(target_.c_str(), &st) != 0) return errno == ENOENT;  // an own dangling link is replaced
         if (!S_ISREG(st.st_mode) || ::access(target_.c_str(), W_OK) != 0) return false;
         if (S_ISLNK(link.st_mode)) {
             char resolved[PATH_MAX];
             if (::realpath(target_.c_str(), resolved) == nullptr) return false;
             target_ = resolved;
         }
-        mode = st.st_mode & 07777;
+        kept = st.st_mode & 07777;
         return true;
     }
 
@@ -572,19 +575,15 @@ private:
     // a regular file with one link, of the owner that this process's files
     // get here, so that no file elsewhere shares what is done to it. Its
     // permissions are set through that descriptor, which also keeps its
-    // inode from being reused, and it is renamed over the final name. The
-    // commit succeeds only when the final name then holds that very file,
-    // still with one link, seen through the final folder without following
-    // a link; whatever else the rename put there (a writer exchanged the
-    // staged name in the meantime) is removed as a name, never followed.
+    // inode from being reused, and it is renamed over the final name.
     bool place() {
         const int fd = ::open(temp_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) return false;
         struct stat checked;
         bool placed = false;
         if (::fstat(fd, &checked) == 0 && sole_own_file(checked)) {
-            if (mode_ != 0) (void)staging::change_mode(fd, mode_);
-            placed = rename_over_target(checked);
+            if (kept_mode_) (void)staging::change_mode(fd, *kept_mode_);
+            placed = rename_over_target(fd, checked);
         }
         ::close(fd);
         return placed;
@@ -594,22 +593,42 @@ private:
         return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == owner_;
     }
 
-    // Renames the staged name over the final one; true when the final name
-    // then holds the checked file alone, else what it holds is removed.
-    bool rename_over_target(const struct stat& checked) {
+    // Renames the staged name over the final one and looks at what the
+    // final name holds then, through the final folder, never following a
+    // link. The checked file (open at fd) alone: placed. Another entry, while
+    // the checked file has no link left: the file was placed, and a later
+    // write of the same name (another run) replaced it, as any later write
+    // may; that entry is left alone. Another entry while the checked file
+    // is still linked elsewhere: what the rename moved was never the
+    // written file (a writer exchanged the staged name in between), and it
+    // is taken away.
+    bool rename_over_target(int fd, const struct stat& checked) {
         const std::string folder = folder_of(target_);
         const char* name = target_.c_str() + folder.size();
         const int at = ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (at < 0) return false;
         bool placed = false;
         if (::renameat(AT_FDCWD, temp_.c_str(), at, name) == 0) {
-            struct stat st;
-            placed = ::fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && sole_own_file(st) &&
-                     st.st_dev == checked.st_dev && st.st_ino == checked.st_ino;
-            if (!placed) (void)staging::remove_entry(at, name);
+            struct stat st, now;
+            placed = (::fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && sole_own_file(st) &&
+                      st.st_dev == checked.st_dev && st.st_ino == checked.st_ino) ||
+                     (::fstat(fd, &now) == 0 && now.st_nlink == 0);
+            if (!placed) take_away(at, name);
         }
         ::close(at);
         return placed;
+    }
+
+    // Takes the entry name of the folder open at at away whole, whatever it
+    // is (a folder tree included): it is moved into the private folder,
+    // whose removal takes everything and follows no link; where it cannot
+    // be moved, it is removed as a name.
+    void take_away(int at, const char* name) {
+        const int into = ::open(staging::slots[folder_.slot].path, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        unsigned long long counter = 0;
+        const bool moved = into >= 0 && staging::move_entry(at, name, into, counter);
+        if (into >= 0) ::close(into);
+        if (!moved) (void)staging::remove_entry(at, name);
     }
 
     // The folder part of a path, ending in '/'; "" for none.
@@ -634,7 +653,7 @@ private:
 
     std::string target_;
     std::string temp_;
-    mode_t mode_ = 0;  // of the replaced file; 0 for a new one
+    std::optional<mode_t> kept_mode_;  // of the replaced file; none for a new one
     // The owner of the files this process makes in the folder: its own, or
     // the one a file system gives them (NFS mapping root, FAT).
     uid_t owner_ = 0;
