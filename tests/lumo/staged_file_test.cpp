@@ -112,6 +112,25 @@ TEST_F(StagedFile, ALinkIsWrittenThrough) {
     EXPECT_EQ(read_file(path("target.txt")), "new");
 }
 
+// The user's own link that points at no file is replaced by the output,
+// nothing made where it pointed; one that loops cannot be looked at
+// through, so it is refused and stays.
+TEST_F(StagedFile, AnOwnDanglingLinkIsReplacedOneThatLoopsIsRefused) {
+    ASSERT_EQ(symlink("nowhere.txt", path("dangling.txt").c_str()), 0);
+    lumo::staged_file f(path("dangling.txt"));
+    ASSERT_TRUE(f.ready());
+    write(f.temp_path(), "new");
+    ASSERT_TRUE(f.commit());
+    EXPECT_FALSE(fs::is_symlink(path("dangling.txt")));
+    EXPECT_EQ(read_file(path("dangling.txt")), "new");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(path("nowhere.txt"))));
+
+    ASSERT_EQ(symlink("loop.txt", path("loop.txt").c_str()), 0);
+    EXPECT_FALSE(lumo::staged_file(path("loop.txt")).ready());
+    EXPECT_TRUE(fs::is_symlink(path("loop.txt")));
+    EXPECT_EQ(entries(), (std::vector<std::string>{"dangling.txt", "loop.txt"}));
+}
+
 // Planted by another user in a shared folder, a link must not send the
 // output elsewhere: it is replaced itself, and its target stays as it was.
 TEST_F(StagedFile, ALinkOfAnotherUserIsReplacedNotFollowed) {
