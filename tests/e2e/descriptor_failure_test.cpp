@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>  // renameat2
 
@@ -298,25 +299,30 @@ TEST(ZarnDescriptorFailure, AWriterQevLeavesRunningIsEndedAndNothingStays) {
 // error, on a line of its own.
 TEST(ZarnDescriptorFailure, WritersInsideThePrivateFolderEndAndWhatStaysIsNamed) {
     temp_folder t;
-    // Each writer adds its pid to the file it is given and writes until the
-    // test ends it (or that file is gone: it never outlives the test).
-    const auto writer = [&](const std::string& pids) {
-        return "perl -e '($d, $pids) = @ARGV; open(P, \">>\", $pids) and print P \"$$\\n\" and close P;"
-               " chdir $d or exit 3; 1 until -e \"staged.txt\" || !-e $pids;"
-               " for ($i = 0; $i % 1024 || -e $pids; $i++) { mkdir \"d$i\"; open(my $f, \">\", \"f$i\") and close $f }'"
-               " \"$d\" " + quote(pids) + " &\n";
+    // Each writer is at work once its pid is in the file it is given, and
+    // writes until the test ends it or the test process is gone, however it
+    // ended. It removes what it wrote 256 steps back: what it leaves stays
+    // bounded however long the run takes. The two that leave qev's group
+    // stay in the test's session: a new session would be scheduled apart
+    // from the test, and outrun the run the more, the busier the machine.
+    const auto writer = [&](const std::string& pids, const std::string& leave_group) {
+        return "perl -e '" + leave_group + " ($d, $pids, $test) = @ARGV; chdir $d or exit 3;"
+               " open(P, \">>\", $pids) and print P \"$$\\n\" and close P;"
+               " for ($i = 0; $i % 64 || kill 0, $test; $i++) { mkdir \"d$i\"; open(my $f, \">\", \"f$i\") and close $f;"
+               " $old = $i - 256; rmdir \"d$old\"; unlink \"f$old\" }'"
+               " \"$d\" " + quote(pids) + " " + std::to_string(::getpid()) + " &\n";
     };
-    const std::string in_group = writer(t / "bin/group.pid");
-    const std::string left_group = "setsid " + writer(t / "bin/setsid.pid");
+    const std::string in_group = writer(t / "bin/group.pid", "");
+    const std::string left_group = writer(t / "bin/left.pid", "setpgrp(0, 0);");
     const std::string path = with_qev(t, "#!/bin/sh\n" + output_folder + in_group + in_group + left_group +
-                                             left_group + "until [ $(wc -l < " + quote(t / "bin/setsid.pid") +
-                                             ") -eq 2 ] 2> /dev/null; do :; done\n"
+                                             left_group + "until [ $(cat " + quote(t / "bin/group.pid") + " " +
+                                             quote(t / "bin/left.pid") + " | wc -l) -eq 4 ] 2> /dev/null; do :; done\n"
                                              "exec " + quote(ZARN_QEV_BINARY) + " \"$@\"\n");
     // A limit far above the run's work: only a run that chases the writers
     // reaches it.
     const binary_run r = run_zarn(t, "-b -de a.png", path + " timeout 240");
     EXPECT_TRUE(all_end(t / "bin/group.pid")) << "qev's writers in its group were not ended";
-    EXPECT_TRUE(end_listed(t / "bin/setsid.pid")) << "the writers stopped before the run ended";
+    EXPECT_TRUE(end_listed(t / "bin/left.pid")) << "the writers stopped before the run ended";
     EXPECT_NE(r.status, 124) << "the run chased the writers";
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(read_file(t / "a_desc.txt").substr(0, 4), "128\n");

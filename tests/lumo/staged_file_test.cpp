@@ -381,11 +381,17 @@ TEST_F(StagedFile, WritersStillAtWorkDoNotHoldTheRemoval) {
             if (mkdir(d.c_str(), 0700) == 0 && make(AT_FDCWD, d + "/f")) ++by_name;
         }
     });
+    // It removes what it made 256 steps back: what it leaves stays bounded
+    // however long the removal takes.
     std::thread holding([&] {
         for (long i = 0; !stop; ++i) {
             const std::string d = std::to_string(i) + "h";
             if (mkdirat(held, d.c_str(), 0700) == 0 && make(held, d + "/f") && make(held, std::to_string(i) + "f"))
                 ++inside;
+            const std::string old = std::to_string(i - 256);
+            unlinkat(held, (old + "h/f").c_str(), 0);
+            unlinkat(held, (old + "h").c_str(), AT_REMOVEDIR);
+            unlinkat(held, (old + "f").c_str(), 0);
         }
     });
     while (by_name < 100 || inside < 100) std::this_thread::yield();
