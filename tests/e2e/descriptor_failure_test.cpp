@@ -303,8 +303,9 @@ TEST(ZarnDescriptorFailure, WritersInsideThePrivateFolderEndAndWhatStaysIsNamed)
     // writes until the test ends it or the test process is gone, however it
     // ended. It removes what it wrote 256 steps back: what it leaves stays
     // bounded however long the run takes. The two that leave qev's group
-    // stay in the test's session: a new session would be scheduled apart
-    // from the test, and outrun the run the more, the busier the machine.
+    // stay in the test's session: Linux (autogroup) schedules each session
+    // as a group of its own, so that writers in a new one would outrun the
+    // niced run the more, the busier the machine.
     const auto writer = [&](const std::string& pids, const std::string& leave_group) {
         return "perl -e '" + leave_group + " ($d, $pids, $test) = @ARGV; chdir $d or exit 3;"
                " open(P, \">>\", $pids) and print P \"$$\\n\" and close P;"
