@@ -299,16 +299,17 @@ TEST(ZarnDescriptorFailure, AWriterQevLeavesRunningIsEndedAndNothingStays) {
 // error, on a line of its own.
 TEST(ZarnDescriptorFailure, WritersInsideThePrivateFolderEndAndWhatStaysIsNamed) {
     temp_folder t;
-    // Each writer is at work once its pid is in the file it is given, and
-    // writes until the test ends it or the test process is gone, however it
-    // ended. It removes what it wrote 256 steps back: what it leaves stays
+    // Each writer lists its pid in the file it is given (a writer that cannot
+    // enter the folder then ends, which the test sees, and holds no wait),
+    // and writes until the test ends it or the test process is gone, however
+    // it ended. It removes what it wrote 256 steps back: what it leaves stays
     // bounded however long the run takes. The two that leave qev's group
     // stay in the test's session: Linux (autogroup) schedules each session
     // as a group of its own, so that writers in a new one would outrun the
     // niced run the more, the busier the machine.
     const auto writer = [&](const std::string& pids, const std::string& leave_group) {
-        return "perl -e '" + leave_group + " ($d, $pids, $test) = @ARGV; chdir $d or exit 3;"
-               " open(P, \">>\", $pids) and print P \"$$\\n\" and close P;"
+        return "perl -e '" + leave_group + " ($d, $pids, $test) = @ARGV;"
+               " open(P, \">>\", $pids) and print P \"$$\\n\" and close P; chdir $d or exit 3;"
                " for ($i = 0; $i % 64 || kill 0, $test; $i++) { mkdir \"d$i\"; open(my $f, \">\", \"f$i\") and close $f;"
                " $old = $i - 256; rmdir \"d$old\"; unlink \"f$old\" }'"
                " \"$d\" " + quote(pids) + " " + std::to_string(::getpid()) + " &\n";
